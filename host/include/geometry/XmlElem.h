@@ -1,0 +1,152 @@
+// XmlElem: the host's XML element tree, with typed access to text and attributes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "geometry/Export.h"
+#include "geometry/ValueTypes.h"
+#include "utilities/Symbol.h"
+
+// One XML element: a name, attributes in the order set, text, and ordered children that it owns.
+// Typed getters read the text forms of geometry/ValueText.h; on text that is not a value of the
+// kind they give the kind's default (zero, false, zero vector, identity quaternion). An attribute
+// index must come from FindAttribute and not be npos.
+class GEOMETRY_API XmlElem {
+public:
+    // The index FindAttribute gives when there is no such attribute.
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    // An element named name, without attributes, text or children.
+    explicit XmlElem(const Symbol& name);
+    XmlElem(const XmlElem&) = delete;
+    XmlElem& operator=(const XmlElem&) = delete;
+    // Frees the element and its whole subtree, without recursion however deep it is.
+    virtual ~XmlElem();
+
+    // Number of children.
+    virtual std::size_t GetChildCount() const;
+    // Child at index; null when index is not below GetChildCount().
+    virtual XmlElem* GetChild(std::size_t index) const;
+    // The parent; null at the top.
+    virtual XmlElem* GetParent() const;
+    // The element name.
+    virtual const Symbol& GetName() const;
+    // Index of the attribute called name, or npos.
+    virtual std::size_t FindAttribute(const Symbol& name) const;
+    // Text of the attribute at index (an empty text for an index out of range).
+    virtual const std::string& GetAttributeText(std::size_t index) const;
+
+    // The attribute at index read as a value of each kind.
+    virtual std::int32_t GetAttributeAsInt(std::size_t index) const;
+    virtual float GetAttributeAsFloat(std::size_t index) const;
+    virtual double GetAttributeAsDouble(std::size_t index) const;
+    virtual std::int64_t GetAttributeAsInt64(std::size_t index) const;
+    virtual std::uint32_t GetAttributeAsHex(std::size_t index) const;
+    virtual Location GetAttributeAsLocation(std::size_t index) const;
+    virtual DPoint3D GetAttributeAsDPoint3D(std::size_t index) const;
+    virtual FPoint3D GetAttributeAsFPoint3D(std::size_t index) const;
+    virtual DPoint2D GetAttributeAsDPoint2D(std::size_t index) const;
+    virtual DVec2 GetAttributeAsDVec2(std::size_t index) const;
+    virtual DVec3 GetAttributeAsDVec3(std::size_t index) const;
+    virtual FVec3 GetAttributeAsFVec3(std::size_t index) const;
+    virtual Quaternion<float> GetAttributeAsQuaternion(std::size_t index) const;
+    virtual bool GetAttributeAsBool(std::size_t index) const;
+
+    // The element's own text: its character data, CDATA included, without that of children.
+    virtual const std::string& GetText() const;
+
+    // The text read as a value of each kind.
+    virtual std::int32_t GetTextAsInt() const;
+    virtual float GetTextAsFloat() const;
+    virtual double GetTextAsDouble() const;
+    virtual std::int64_t GetTextAsInt64() const;
+    virtual std::uint32_t GetTextAsHex() const;
+    virtual Location GetTextAsLocation() const;
+    virtual DPoint3D GetTextAsDPoint3D() const;
+    virtual DPoint2D GetTextAsDPoint2D() const;
+    virtual FPoint3D GetTextAsFPoint3D() const;
+    virtual DVec2 GetTextAsDVec2() const;
+    virtual DVec3 GetTextAsDVec3() const;
+    virtual FVec3 GetTextAsFVec3() const;
+    virtual Quaternion<float> GetTextAsQuaternion() const;
+    virtual bool GetTextAsBool() const;
+
+    // Sets the attribute name to a text, replacing an attribute of that name.
+    virtual void SetAttribute(const Symbol& name, const std::string& value);
+    // Sets the attribute name to a count in decimal.
+    virtual void SetAttribute(const Symbol& name, std::uint32_t count);
+    // Appends child, which this element then owns; a null child is ignored.
+    virtual void AddChild(XmlElem* child);
+
+    // Sets the text from a value of each kind.
+    virtual void SetText(const std::string& value);
+    virtual void SetText(std::int32_t value);
+    virtual void SetText(float value);
+    virtual void SetText(double value);
+    virtual void SetText(std::int64_t value);
+    // Sets the text to the packed colour form of a 32-bit value.
+    virtual void SetTextAsHex(std::uint32_t value);
+    virtual void SetText(const Location& value);
+    virtual void SetText(const DPoint3D& value);
+    virtual void SetText(const DPoint2D& value);
+    virtual void SetText(const FPoint3D& value);
+    virtual void SetText(const DVec2& value);
+    virtual void SetText(const DVec3& value);
+    virtual void SetText(const FVec3& value);
+    virtual void SetText(const Quaternion<float>& value);
+    virtual void SetText(bool value);
+
+    // Keeps a C string from silently choosing the bool overload.
+    void SetText(const char* value) { SetText(std::string(value ? value : "")); }
+
+    // Number of attributes.
+    std::size_t GetAttributeCount() const noexcept { return attributes_.size(); }
+    // Name of the attribute at index (empty for an index out of range).
+    const Symbol& GetAttributeName(std::size_t index) const noexcept;
+    // Position of the element's start tag in the text it was parsed from, counted from 1;
+    // 0 for elements that were not parsed.
+    std::uint32_t GetSourceLine() const noexcept { return line_; }
+    std::uint32_t GetSourceColumn() const noexcept { return column_; }
+    void SetSourcePosition(std::uint32_t line, std::uint32_t column) noexcept {
+        line_ = line;
+        column_ = column;
+    }
+    // Appends to the element's text (the parser joins character data this way).
+    void AppendText(const char* data, std::size_t size) { text_.append(data, size); }
+
+private:
+    Symbol name_;
+    XmlElem* parent_ = nullptr;
+    std::vector<std::pair<Symbol, std::string>> attributes_;
+    std::string text_;
+    std::vector<XmlElem*> children_;
+    std::uint32_t line_ = 0;
+    std::uint32_t column_ = 0;
+};
+
+// A new element named name; the flag is reserved and passed as false. The element belongs to the
+// parent it is added to (or to whoever frees it with FreeXml).
+GEOMETRY_API XmlElem* NewXmlElem(const Symbol& name, bool reserved);
+
+// Parses XML text into a new element tree and gives its root element, or null when the text is
+// not well-formed XML, then filling *error (when given) with "line:column: reason". With
+// keepWhitespace true, character data made only of white space is kept in element text.
+// Document type declarations are accepted but no entity is ever expanded or fetched.
+GEOMETRY_API XmlElem* ParseXml(const std::string& text, bool keepWhitespace, std::string* error);
+
+// Frees a tree made by ParseXml or NewXmlElem (any root without a parent); null is ignored.
+GEOMETRY_API void FreeXml(XmlElem* root);
+
+// How WriteXml lays text out.
+struct XmlWriteOptions {
+    int indent = 2;            // spaces per level; 0 or less writes everything on one line
+    bool declaration = true;   // starts with <?xml version="1.0" encoding="UTF-8"?>
+};
+
+// Writes the tree below root (root included) as UTF-8 XML text. Text and attribute values are
+// escaped; characters that XML 1.0 cannot carry are written as documented in docs/format.md.
+GEOMETRY_API std::string WriteXml(const XmlElem& root, const XmlWriteOptions& options = {});

@@ -1,0 +1,75 @@
+// SerializedContentElement: a node of the host's content tree.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "kernel/Export.h"
+#include "kernel/PropertyValue.h"
+#include "utilities/RefCounted.h"
+#include "utilities/Symbol.h"
+
+// A named content element holding typed properties, in the order added, and child elements, in
+// the order started. A top element is held by SmartPtr; children belong to their parent and live
+// as long as it does (a SmartPtr taken on a child never frees it). Destroying a tree of any depth
+// does not recurse.
+class KERNEL_API SerializedContentElement : public RefCounted {
+public:
+    // One property: a name (not necessarily unique) and its value.
+    struct Property {
+        Symbol name;
+        PropertyValue value;
+    };
+
+    // A new top element named name, with no reference yet (hold it in a SmartPtr).
+    static SerializedContentElement* CreateTopElement(const Symbol& name);
+
+    // A new child named name, appended after the existing children and open until EndContent.
+    SerializedContentElement* StartContent(const Symbol& name);
+    // Closes this element (it was started by StartContent); closing twice changes nothing.
+    void EndContent();
+
+    // Appends a property; T must be one of the types of PropertyValue.
+    template <class T, class = std::enable_if_t<IsPropertyValueType<std::remove_cvref_t<T>>>>
+    void AddProperty(const Symbol& name, T&& value) {
+        AddPropertyValue(name, PropertyValue(std::in_place_type<std::remove_cvref_t<T>>,
+                                             std::forward<T>(value)));
+    }
+    // Appends a property holding value.
+    void AddPropertyValue(const Symbol& name, PropertyValue value);
+
+    // The element name.
+    const Symbol& GetName() const noexcept { return name_; }
+    // The parent; null for a top element.
+    SerializedContentElement* GetParent() const noexcept { return parent_; }
+    // True between StartContent and EndContent (always false for a top element).
+    bool IsOpen() const noexcept { return open_; }
+    // The properties in the order added.
+    const std::vector<Property>& GetProperties() const noexcept { return properties_; }
+    // The first property called name, or null.
+    const Property* FindProperty(const Symbol& name) const noexcept;
+    // Number of children.
+    std::size_t GetChildCount() const noexcept { return children_.size(); }
+    // Child at index; null when index is out of range.
+    SerializedContentElement* GetChild(std::size_t index) const noexcept;
+    // The first child called name, or null.
+    SerializedContentElement* FindChild(const Symbol& name) const noexcept;
+
+    // A child stays alive while its parent does, whatever its own count says.
+    bool ZeroReferenceCountHook() override;
+
+protected:
+    ~SerializedContentElement() override;
+
+private:
+    explicit SerializedContentElement(const Symbol& name, SerializedContentElement* parent);
+
+    Symbol name_;
+    SerializedContentElement* parent_;
+    bool open_ = false;
+    std::vector<Property> properties_;
+    std::vector<SerializedContentElement*> children_;
+};
