@@ -1,0 +1,5 @@
+#include "geometry/Image.h"
+
+Image::Image() = default;
+
+Image::~Image() = default;

@@ -1,0 +1,5 @@
+#include "geometry/Shape.h"
+
+Shape::Shape() = default;
+
+Shape::~Shape() = default;

@@ -1,0 +1,494 @@
+#include "kernel/FileParser.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <iterator>
+#include <mutex>
+#include <new>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#if defined(_WIN32)
+#include <io.h>
+
+#include "utilities/FileSystem.h"
+#else
+#include <pthread.h>
+#include <unistd.h>
+#endif
+
+#include "utilities/OrbTracer.h"
+
+// The outcome of each fetch of one parser, from the fetch's end until its OnComplete returned.
+struct FileParser::FetchRecords {
+    struct Record {
+        bool succeeded = false;
+        std::string text;  // the local path, or why the fetch failed
+    };
+
+    std::mutex mutex;
+    std::unordered_map<std::uint64_t, Record> records;
+};
+
+namespace {
+
+std::atomic<std::uint64_t> g_lastFetchId{0};
+
+bool IsAsciiLetter(char c) noexcept {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool IsSchemeChar(char c) noexcept {
+    return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+}
+
+// Length of the URL scheme text starts with, 0 when it has none. A single letter before ':' is a
+// drive ("C:\x"), never a scheme.
+std::size_t SchemeLength(std::string_view text) noexcept {
+    if (text.empty() || !IsAsciiLetter(text[0]))
+        return 0;
+    std::size_t end = 1;
+    while (end < text.size() && IsSchemeChar(text[end]))
+        ++end;
+    if (end < 2 || end >= text.size() || text[end] != ':')
+        return 0;
+    return end;
+}
+
+bool EqualsIgnoringCase(std::string_view text, std::string_view lowerCase) noexcept {
+    if (text.size() != lowerCase.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != lowerCase[i])
+            return false;
+    }
+    return true;
+}
+
+int HexValue(char c) noexcept {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string ErrorText(int error) {
+    return std::generic_category().message(error);
+}
+
+// A local path or an error text.
+struct Resolution {
+    bool succeeded = false;
+    std::string text;
+};
+
+Resolution Fail(std::string text) {
+    return {false, std::move(text)};
+}
+
+// The local path a "file:" URL names: file:///p, file://localhost/p, file:/p (and file:p),
+// with %XX escapes decoded.
+Resolution PathOfFileUrl(std::string_view url) {
+    std::string_view rest = url.substr(5);
+    if (rest.substr(0, 2) == "//") {
+        rest.remove_prefix(2);
+        std::size_t slash = rest.find('/');
+        std::string_view host = rest.substr(0, slash);
+        if (!host.empty() && !EqualsIgnoringCase(host, "localhost")) {
+            return Fail("unsupported file URL host \"" + std::string(host) + "\"");
+        }
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
+    }
+    std::string path;
+    path.reserve(rest.size());
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        if (rest[i] != '%') {
+            path += rest[i];
+            continue;
+        }
+        int high = i + 2 < rest.size() ? HexValue(rest[i + 1]) : -1;
+        int low = high >= 0 ? HexValue(rest[i + 2]) : -1;
+        if (low < 0)
+            return Fail("invalid percent escape in file URL");
+        path += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+#if defined(_WIN32)
+    // file:///C:/dir names C:/dir.
+    if (path.size() >= 3 && path[0] == '/' && IsAsciiLetter(path[1]) && path[2] == ':') {
+        path.erase(0, 1);
+    }
+#endif
+    if (path.empty())
+        return Fail("file URL names no file");
+    return {true, std::move(path)};
+}
+
+#if defined(_WIN32)
+using StatBuffer = struct _stat64;
+int StatPath(const std::string& path, StatBuffer* status) {
+    return _wstat64(Utf8ToWideStr(Symbol(path)).c_str(), status);
+}
+#else
+using StatBuffer = struct stat;
+int StatPath(const std::string& path, StatBuffer* status) {
+    return ::stat(path.c_str(), status);
+}
+#endif
+
+const char* FileKind(unsigned mode) noexcept {
+    if (S_ISDIR(mode))
+        return "directory";
+#if defined(S_ISFIFO)
+    if (S_ISFIFO(mode))
+        return "FIFO";
+#endif
+    if (S_ISCHR(mode))
+        return "device";
+#if defined(S_ISBLK)
+    if (S_ISBLK(mode))
+        return "device";
+#endif
+#if defined(S_ISSOCK)
+    if (S_ISSOCK(mode))
+        return "socket";
+#endif
+    return "special file";
+}
+
+// Checks that path is a regular file this process can read. FIFOs and devices are refused
+// without being opened: opening or reading them may block or never end.
+Resolution CheckReadableFile(std::string path) {
+    if (path.find('\0') != std::string::npos)
+        return Fail("invalid path (contains NUL)");
+    StatBuffer status{};
+    if (StatPath(path, &status) != 0)
+        return Fail(ErrorText(errno));
+    if (!S_ISREG(status.st_mode)) {
+        return Fail(std::string("not a regular file (") + FileKind(status.st_mode) + ")");
+    }
+#if defined(_WIN32)
+    int fd = _wopen(Utf8ToWideStr(Symbol(path)).c_str(), _O_RDONLY | _O_BINARY);
+    if (fd < 0)
+        return Fail(ErrorText(errno));
+    _close(fd);
+#else
+    // O_NONBLOCK in case the file was swapped for a FIFO since the stat.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return Fail(ErrorText(errno));
+    bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    ::close(fd);
+    if (!regular)
+        return Fail("not a regular file (" + std::string(FileKind(status.st_mode)) + ")");
+#endif
+    return {true, std::move(path)};
+}
+
+Resolution Resolve(std::string_view address) {
+    if (address.empty())
+        return Fail("empty address");
+    std::size_t scheme = SchemeLength(address);
+    if (scheme == 0)
+        return CheckReadableFile(std::string(address));
+    if (!EqualsIgnoringCase(address.substr(0, scheme), "file")) {
+        return Fail("unsupported address scheme");
+    }
+    Resolution url = PathOfFileUrl(address);
+    if (!url.succeeded)
+        return url;
+    return CheckReadableFile(std::move(url.text));
+}
+
+// One fetch: resolves the address, records the outcome, reports it, forgets it. keepAlive holds
+// the parser until the fetch has ended (it may be null when the caller holds it meanwhile).
+class FetchJob {
+public:
+    FetchJob(FileParser* parser, SmartPtr<RefCounted> keepAlive,
+             std::shared_ptr<FileParser::FetchRecords> records, std::uint64_t id,
+             std::string address)
+        : parser_(parser),
+          keepAlive_(std::move(keepAlive)),
+          records_(std::move(records)),
+          id_(id),
+          address_(std::move(address)) {}
+
+    // Runs the fetch. The parser may be gone once this returns (its reference is dropped).
+    void Run() noexcept {
+        Resolution outcome;
+        try {
+            outcome = Resolve(address_);
+        } catch (const std::exception& exception) {
+            outcome = Fail(exception.what());
+        }
+        Finish(std::move(outcome));
+    }
+
+    // Ends the fetch with an error without looking at the address.
+    void Abort(std::string reason) noexcept { Finish(Fail(std::move(reason))); }
+
+private:
+    void Finish(Resolution outcome) noexcept {
+        bool succeeded = outcome.succeeded;
+        try {
+            std::lock_guard<std::mutex> lock(records_->mutex);
+            auto& record = records_->records[id_];
+            record.succeeded = succeeded;
+            record.text = std::move(outcome.text);
+        } catch (const std::exception&) {
+            // Out of memory: the fetch is reported as failed, with no reason to give.
+            succeeded = false;
+        }
+        try {
+            // The file is local: it is all there at once.
+            if (succeeded)
+                parser_->OnProgress(id_, 100);
+            parser_->OnComplete(id_,
+                                succeeded ? BaseAsyncEvent::SUCCEEDED : BaseAsyncEvent::FAILED);
+        } catch (const std::exception& exception) {
+            OrbTracer("kernel", "FileParser")(TRACE_ERROR, "fetch %llu: completion threw: %s",
+                                              static_cast<unsigned long long>(id_),
+                                              exception.what());
+        } catch (...) {
+            OrbTracer("kernel", "FileParser")(TRACE_ERROR, "fetch %llu: completion threw",
+                                              static_cast<unsigned long long>(id_));
+        }
+        {
+            std::lock_guard<std::mutex> lock(records_->mutex);
+            records_->records.erase(id_);
+        }
+        parser_ = nullptr;
+        keepAlive_ = nullptr;
+    }
+
+    FileParser* parser_;
+    SmartPtr<RefCounted> keepAlive_;
+    std::shared_ptr<FileParser::FetchRecords> records_;
+    std::uint64_t id_;
+    std::string address_;
+};
+
+// The kernel's fetch thread: one worker, started on the first asynchronous fetch and stopped when
+// the library unloads. Jobs still queued then are dropped, releasing their parsers.
+class FetchThread {
+public:
+    FetchThread() {
+#if !defined(_WIN32)
+        pthread_atfork(&BeforeFork, &AfterForkInParent, &AfterForkInChild);
+#endif
+    }
+    FetchThread(const FetchThread&) = delete;
+    FetchThread& operator=(const FetchThread&) = delete;
+
+    ~FetchThread() {
+        std::deque<FetchJob> dropped;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+            dropped.swap(queue_);
+            std::move(inherited_.begin(), inherited_.end(), std::back_inserter(dropped));
+            inherited_.clear();
+        }
+        wake_.notify_all();
+        if (worker_.joinable()) {
+            // exit() called from a completion runs this on the worker itself.
+            if (worker_.get_id() == std::this_thread::get_id()) {
+                worker_.detach();
+            } else {
+                worker_.join();
+            }
+        }
+        // dropped goes last, outside the lock: releasing a parser may run its destructor.
+    }
+
+    // Queues job; false (and job untouched) when the thread cannot take it.
+    bool Post(FetchJob& job, std::string& error) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) {
+            error = "the fetch thread has stopped";
+            return false;
+        }
+        try {
+            if (!worker_.joinable())
+                worker_ = std::thread([this] { Serve(); });
+            queue_.push_back(std::move(job));
+        } catch (const std::exception& exception) {
+            error = std::string("cannot start the fetch: ") + exception.what();
+            return false;
+        }
+        wake_.notify_one();
+        return true;
+    }
+
+private:
+#if !defined(_WIN32)
+    static void BeforeFork();
+    static void AfterForkInParent();
+    static void AfterForkInChild();
+#endif
+
+    void Serve() {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (stopping_)
+                return;
+            FetchJob job = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            job.Run();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<FetchJob> queue_;
+    std::deque<FetchJob> inherited_;
+    bool stopping_ = false;
+    std::thread worker_;
+};
+
+FetchThread g_fetchThread;
+
+#if !defined(_WIN32)
+// A forked child has no worker thread, only the parent's record of it; joining that at exit would
+// hang. The child forgets it and starts a worker of its own when it fetches.
+void FetchThread::BeforeFork() {
+    g_fetchThread.mutex_.lock();
+}
+
+void FetchThread::AfterForkInParent() {
+    g_fetchThread.mutex_.unlock();
+}
+
+void FetchThread::AfterForkInChild() {
+    // Reusing the storage ends the stale objects without their destructors: ~thread would
+    // terminate, and the condition variable still counts the parent's waiting worker.
+    new (&g_fetchThread.worker_) std::thread();
+    new (&g_fetchThread.wake_) std::condition_variable();
+    // The parent's queued fetches are the parent's: they are dropped at exit, never run here.
+    g_fetchThread.inherited_.swap(g_fetchThread.queue_);
+    g_fetchThread.mutex_.unlock();
+}
+#endif
+
+}  // namespace
+
+Structure::~Structure() = default;
+
+FileParser::FileParser() : fetches_(std::make_shared<FetchRecords>()) {}
+
+FileParser::FileParser(const FileParser& other)
+    : orbk::MemoryPoolAllocated(other),
+      RefCounted(other),
+      fetches_(std::make_shared<FetchRecords>()) {}
+
+// The fetch table is not assigned: this parser's own fetches may still be running.
+FileParser& FileParser::operator=(const FileParser& other) {
+    RefCounted::operator=(other);
+    return *this;
+}
+
+FileParser::~FileParser() = default;
+
+Symbol FileParser::GetDebugClassName() const {
+    return Symbol("FileParser");
+}
+
+bool FileParser::OnProgress(std::uint64_t, std::uint8_t) {
+    return true;
+}
+
+void FileParser::OnComplete(std::uint64_t, BaseAsyncEvent::EventStatus) {}
+
+Symbol FileParser::GetParserName() const {
+    return Symbol("FileParser");
+}
+
+bool FileParser::IsPresaveNeeded(const SmartPtr<Structure>&) const {
+    return false;
+}
+
+void FileParser::Presave(const SmartPtr<Structure>&, const Symbol&,
+                         const SmartPtr<AsyncEvent>& event) {
+    if (event)
+        event->SetCompleted();
+}
+
+std::uint64_t FileParser::GetFile(const Symbol& address, bool asynchronous, const Symbol&) {
+    std::uint64_t id = g_lastFetchId.fetch_add(1, std::memory_order_relaxed) + 1;
+    std::string text;
+    try {
+        text = std::string(address.view());
+    } catch (const std::exception& exception) {
+        FetchJob(this, nullptr, fetches_, id, {}).Abort(exception.what());
+        return id;
+    }
+
+    if (!asynchronous) {
+        // The caller keeps the parser alive during the call. A reference is still taken when it
+        // has any, in case OnComplete drops the last one; one with none is the caller's to own.
+        SmartPtr<RefCounted> keepAlive;
+        if (GetReferenceCount() > 0)
+            keepAlive = static_cast<RefCounted*>(this);
+        FetchJob(this, std::move(keepAlive), fetches_, id, std::move(text)).Run();
+        return id;
+    }
+
+    FetchJob job(this, SmartPtr<RefCounted>(static_cast<RefCounted*>(this)), fetches_, id,
+                 std::move(text));
+    std::string error;
+    if (!g_fetchThread.Post(job, error))
+        job.Abort(std::move(error));
+    return id;
+}
+
+bool FileParser::GetAsyncFileName(std::uint64_t fetchId, Symbol& name) const {
+    std::lock_guard<std::mutex> lock(fetches_->mutex);
+    auto found = fetches_->records.find(fetchId);
+    if (found == fetches_->records.end() || !found->second.succeeded)
+        return false;
+    name = Symbol(found->second.text);
+    return true;
+}
+
+Symbol FileParser::GetAsyncError(std::uint64_t fetchId) const {
+    std::lock_guard<std::mutex> lock(fetches_->mutex);
+    auto found = fetches_->records.find(fetchId);
+    if (found == fetches_->records.end() || found->second.succeeded)
+        return Symbol();
+    return Symbol(found->second.text);
+}
+
+namespace orbloader {
+
+SerializedContentParser::SerializedContentParser() = default;
+
+SerializedContentParser::SerializedContentParser(const SerializedContentParser& other)
+    : FileParser(other) {}
+
+SerializedContentParser& SerializedContentParser::operator=(const SerializedContentParser& other) {
+    FileParser::operator=(other);
+    return *this;
+}
+
+SerializedContentParser::~SerializedContentParser() = default;
+
+}  // namespace orbloader

@@ -1,0 +1,144 @@
+#include "kernel/AsyncEvent.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "kernel/SerializedContentElement.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct EndingCase {
+    const char* name;
+    std::function<void(AsyncEvent&)> end;
+    BaseAsyncEvent::EventStatus status;
+    const char* message;
+};
+
+TEST(AsyncEventTest, TheFirstEndingWins) {
+    const EndingCase cases[] = {
+        {"completed", [](AsyncEvent& e) { e.SetCompleted(); }, BaseAsyncEvent::SUCCEEDED, ""},
+        {"failed", [](AsyncEvent& e) { e.SetError("disk gone", BaseAsyncEvent::FAILED); },
+         BaseAsyncEvent::FAILED, "disk gone"},
+        {"cancelled", [](AsyncEvent& e) { e.SetError("stopped", BaseAsyncEvent::CANCELLED); },
+         BaseAsyncEvent::CANCELLED, "stopped"},
+        {"completed, then failed",
+         [](AsyncEvent& e) {
+             e.SetCompleted();
+             e.SetError("late", BaseAsyncEvent::FAILED);
+         },
+         BaseAsyncEvent::SUCCEEDED, ""},
+        {"failed, then completed",
+         [](AsyncEvent& e) {
+             e.SetError("first", BaseAsyncEvent::FAILED);
+             e.SetCompleted();
+         },
+         BaseAsyncEvent::FAILED, "first"},
+        {"failed twice",
+         [](AsyncEvent& e) {
+             e.SetError("first", BaseAsyncEvent::FAILED);
+             e.SetError("second", BaseAsyncEvent::CANCELLED);
+         },
+         BaseAsyncEvent::FAILED, "first"},
+    };
+    for (const EndingCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        AsyncEvent event;
+        c.end(event);
+        EXPECT_TRUE(event.IsDone());
+        EXPECT_TRUE(event.WaitFor(0ms));
+        EXPECT_EQ(event.GetStatus(), c.status);
+        EXPECT_EQ(std::string(event.GetErrorMessage()), c.message);
+    }
+}
+
+TEST(AsyncEventTest, PendingEventReportsNothingYet) {
+    AsyncEvent event;
+    EXPECT_FALSE(event.IsDone());
+    EXPECT_EQ(event.GetStatus(), BaseAsyncEvent::SUCCEEDED);
+    EXPECT_TRUE(event.GetErrorMessage().empty());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(event.WaitFor(30ms));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
+}
+
+TEST(AsyncEventTest, WaitersOnOtherThreadsWakeWhenTheEventEnds) {
+    AsyncEvent event;
+    std::atomic<int> woken{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 3; ++i) {
+        waiters.emplace_back([&] {
+            event.Wait();
+            ++woken;
+        });
+    }
+    waiters.emplace_back([&] {
+        if (event.WaitFor(10s))
+            ++woken;
+    });
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(woken.load(), 0);
+    event.SetError("done badly", BaseAsyncEvent::FAILED);
+    for (std::thread& waiter : waiters)
+        waiter.join();
+    EXPECT_EQ(woken.load(), 4);
+}
+
+TEST(AsyncEventTest, WaiterMayDestroyTheEventAsSoonAsItEnds) {
+    // The ending thread must not touch the event after a waiter can see it ended.
+    for (int i = 0; i < 200; ++i) {
+        SmartPtr<AsyncEvent> event(new AsyncEvent());
+        AsyncEvent* raw = event.get();
+        std::thread waiter([held = std::move(event)]() mutable {
+            held->Wait();
+            held = nullptr;
+        });
+        if (i % 2 == 0) {
+            raw->SetCompleted();
+        } else {
+            raw->SetError("gone", BaseAsyncEvent::FAILED);
+        }
+        waiter.join();
+    }
+}
+
+TEST(AsyncEventTest, LoaderEventHoldsTheContentItWasGiven) {
+    SerializedContentLoaderEvent event;
+    EXPECT_FALSE(event.GetSerializedContent());
+
+    SmartPtr<SerializedContentElement> first(SerializedContentElement::CreateTopElement("first"));
+    SmartPtr<SerializedContentElement> second(SerializedContentElement::CreateTopElement("second"));
+    event.SetSerializedContent(first);
+    EXPECT_EQ(event.GetSerializedContent(), first);
+    EXPECT_EQ(first->GetReferenceCount(), 2);
+
+    event.SetSerializedContent(second);
+    EXPECT_EQ(event.GetSerializedContent(), second);
+    EXPECT_EQ(first->GetReferenceCount(), 1);
+    EXPECT_EQ(second->GetReferenceCount(), 2);
+
+    event.SetSerializedContent(nullptr);
+    EXPECT_FALSE(event.GetSerializedContent());
+    EXPECT_EQ(second->GetReferenceCount(), 1);
+    // Setting content does not end the event.
+    EXPECT_FALSE(event.IsDone());
+}
+
+TEST(AsyncEventTest, LoaderEventKeepsContentAliveAfterTheCallerDropsIt) {
+    SmartPtr<SerializedContentLoaderEvent> event(new SerializedContentLoaderEvent());
+    event->SetSerializedContent(
+        SmartPtr<SerializedContentElement>(SerializedContentElement::CreateTopElement("tree")));
+    SmartPtr<SerializedContentElement> content = event->GetSerializedContent();
+    ASSERT_TRUE(content);
+    EXPECT_EQ(content->GetName(), "tree");
+    event = nullptr;
+    EXPECT_EQ(content->GetReferenceCount(), 1);
+}
+
+}  // namespace

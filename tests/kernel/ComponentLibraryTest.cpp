@@ -1,0 +1,118 @@
+#include "kernel/ComponentLibrary.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "utilities/RefCounted.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kDummyPath =
+    std::string(KESTREL_TEST_MODULE_DIR) + "/" + ComponentLibrary::PlatformFileName("test_dummy");
+
+int CallCounter(const ComponentLibrary& library, const char* name) {
+    auto counter = reinterpret_cast<int (*)()>(library.FindSymbol(name));
+    return counter ? counter() : -1;
+}
+
+TEST(ComponentLibraryTest, PlatformFileName) {
+#if defined(_WIN32)
+    EXPECT_EQ(ComponentLibrary::PlatformFileName("image_bmp"), "image_bmp.dll");
+#elif defined(__APPLE__)
+    EXPECT_EQ(ComponentLibrary::PlatformFileName("image_bmp"), "libimage_bmp.dylib");
+#else
+    EXPECT_EQ(ComponentLibrary::PlatformFileName("image_bmp"), "libimage_bmp.so");
+#endif
+}
+
+TEST(ComponentLibraryTest, OpensAModuleCallsItsInitAndMakesComponents) {
+    std::string error;
+    SmartPtr<ComponentLibrary> library = ComponentLibrary::Open(kDummyPath, &error);
+    ASSERT_TRUE(library) << error;
+    EXPECT_EQ(library->GetPath(), kDummyPath);
+    EXPECT_GE(CallCounter(*library, "TestDummyInitCalls"), 1);
+    EXPECT_EQ(library->FindSymbol("NoSuchSymbol"), nullptr);
+    EXPECT_EQ(library->FindSymbol(nullptr), nullptr);
+
+    const int live = CallCounter(*library, "TestDummyLiveComponents");
+    SmartPtr<RefCounted> component;
+    ASSERT_TRUE(library->CreateComponent("probe", "dummy", component));
+    ASSERT_TRUE(component);
+    EXPECT_EQ(CallCounter(*library, "TestDummyLiveComponents"), live + 1);
+
+    // Components outlive the object that opened their library.
+    library = nullptr;
+    SmartPtr<ComponentLibrary> again = ComponentLibrary::Open(kDummyPath, &error);
+    ASSERT_TRUE(again) << error;
+    EXPECT_EQ(CallCounter(*again, "TestDummyLiveComponents"), live + 1);
+    component = nullptr;
+    EXPECT_EQ(CallCounter(*again, "TestDummyLiveComponents"), live);
+}
+
+TEST(ComponentLibraryTest, FactoryRefusesOtherTypesAndNames) {
+    std::string error;
+    SmartPtr<ComponentLibrary> library = ComponentLibrary::Open(kDummyPath, &error);
+    ASSERT_TRUE(library) << error;
+    const std::pair<const char*, const char*> refused[] = {
+        {"saver", "dummy"}, {"probe", "other"}, {"", ""}};
+    for (const auto& [type, name] : refused) {
+        SCOPED_TRACE(std::string(type) + "/" + name);
+        SmartPtr<RefCounted> component;
+        EXPECT_FALSE(library->CreateComponent(type, name, component));
+        EXPECT_FALSE(component);
+    }
+}
+
+// The path of the utilities library: a real library that exports no factory.
+std::string UtilitiesLibraryPath() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&ReleaseReference), &info) || !info.dli_fname)
+        return {};
+    return info.dli_fname;
+}
+
+TEST(ComponentLibraryTest, OpenFailuresTellWhy) {
+    std::string pattern = (fs::temp_directory_path() / "kestrel-components-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    const fs::path dir = pattern;
+    const std::string text = (dir / "libnot_a_library.so").string();
+    std::ofstream(text) << "this is not a shared library\n";
+    const std::string utilities = UtilitiesLibraryPath();
+    ASSERT_FALSE(utilities.empty());
+
+    struct OpenCase {
+        const char* name;
+        std::string path;
+        std::string expectedError;  // whole text, or empty to only require one naming the path
+    };
+    const OpenCase cases[] = {
+        {"missing file", (dir / "libmissing.so").string(), ""},
+        {"not a library", text, ""},
+        {"directory", dir.string(), ""},
+        {"no factory", utilities, utilities + ": exports no OrbDllCreateComponent"},
+        {"empty path", "", "no library path given"},
+    };
+    for (const OpenCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string error;
+        EXPECT_FALSE(ComponentLibrary::Open(c.path, &error));
+        if (c.expectedError.empty()) {
+            EXPECT_NE(error.find(c.path), std::string::npos) << error;
+        } else {
+            EXPECT_EQ(error, c.expectedError);
+        }
+        // Without a place for the error the failure is still clean.
+        EXPECT_FALSE(ComponentLibrary::Open(c.path, nullptr));
+    }
+    fs::remove_all(dir);
+}
+
+}  // namespace

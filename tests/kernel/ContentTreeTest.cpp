@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "kernel/SerializedContentElement.h"
+#include "kernel/SerializedContentVisitor.h"
+
+namespace {
+
+using Tree = SmartPtr<SerializedContentElement>;
+
+Tree MakeTree() {
+    Tree top(SerializedContentElement::CreateTopElement("figure"));
+    SerializedContentElement* a = top->StartContent("a");
+    a->AddProperty("count", std::int32_t{3});
+    a->AddProperty("label", Symbol("x"));
+    SerializedContentElement* b = a->StartContent("b");
+    b->AddProperty("weights", std::vector<float>{1, 2});
+    b->EndContent();
+    a->EndContent();
+    top->StartContent("c")->EndContent();
+    return top;
+}
+
+// Writes down every call of the walk as one line.
+class Recorder : public SerializedContentVisitor {
+public:
+    using SerializedContentVisitor::Visit;
+    bool StartElement(const Symbol& name, const SerializedContentElement*) override {
+        log.push_back("start " + std::string(name));
+        return std::string(name) != skip;
+    }
+    bool EndAttributes(const Symbol& name) override {
+        log.push_back("attributes " + std::string(name));
+        return true;
+    }
+    bool EndElement(const Symbol& name) override {
+        log.push_back("end " + std::string(name));
+        return true;
+    }
+    void Visit(const Symbol& name, std::int32_t) override {
+        log.push_back("int32 " + std::string(name));
+    }
+    void Visit(const Symbol& name, const Symbol&) override {
+        log.push_back("text " + std::string(name));
+    }
+    void Visit(const Symbol& name, const std::vector<float>&) override {
+        log.push_back("floats " + std::string(name));
+    }
+    std::vector<std::string> log;
+    std::string skip;
+};
+
+TEST(ContentTreeTest, KeepsChildrenAndPropertiesInOrder) {
+    Tree top = MakeTree();
+    ASSERT_EQ(top->GetChildCount(), 2u);
+    SerializedContentElement* a = top->GetChild(0);
+    EXPECT_EQ(a->GetName(), std::string("a"));
+    EXPECT_EQ(a->GetParent(), top.get());
+    EXPECT_FALSE(a->IsOpen());
+    ASSERT_EQ(a->GetProperties().size(), 2u);
+    EXPECT_EQ(std::get<std::int32_t>(a->FindProperty("count")->value), 3);
+    EXPECT_EQ(a->FindChild("b")->GetName(), std::string("b"));
+    EXPECT_EQ(top->FindChild("zzz"), nullptr);
+    EXPECT_EQ(top->GetChild(2), nullptr);
+}
+
+TEST(ContentTreeTest, ReferenceOnAChildNeverFreesIt) {
+    Tree top = MakeTree();
+    { Tree child(top->GetChild(0)); }
+    EXPECT_EQ(top->GetChild(0)->GetName(), std::string("a"));
+}
+
+TEST(ContentTreeTest, WalkVisitsInDocumentOrder) {
+    Tree top = MakeTree();
+    Recorder recorder;
+    WalkContent(*top, recorder);
+    EXPECT_EQ(recorder.log,
+              (std::vector<std::string>{"start figure", "attributes figure", "start a",
+                                        "int32 count", "text label", "attributes a", "start b",
+                                        "floats weights", "attributes b", "end b", "end a",
+                                        "start c", "attributes c", "end c", "end figure"}));
+}
+
+TEST(ContentTreeTest, WalkCanSkipTheTopAndSubtrees) {
+    Tree top = MakeTree();
+    Recorder recorder;
+    recorder.skip = "a";
+    WalkContent(*top, recorder, WalkTop::ContentsOnly);
+    EXPECT_EQ(recorder.log,
+              (std::vector<std::string>{"start a", "start c", "attributes c", "end c"}));
+}
+
+TEST(ContentTreeTest, MillionLevelsDeepWalkAndDestroyWithoutRecursion) {
+    Tree top(SerializedContentElement::CreateTopElement("figure"));
+    SerializedContentElement* current = top.get();
+    for (int i = 0; i < 1000000; ++i)
+        current = current->StartContent("n");
+    Recorder recorder;
+    WalkContent(*top, recorder);
+    EXPECT_EQ(recorder.log.size(), 3u * 1000001u);
+    top = nullptr;  // must not overflow the stack
+}
+
+}  // namespace

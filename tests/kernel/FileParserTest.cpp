@@ -1,0 +1,502 @@
+#include "kernel/FileParser.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "kernel/Anchor.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr auto kPatience = 20s;
+
+// What a parser saw of one fetch, taken inside OnComplete.
+struct Completion {
+    BaseAsyncEvent::EventStatus status = BaseAsyncEvent::SUCCEEDED;
+    bool hasName = false;
+    std::string name;
+    std::string error;
+    std::vector<int> progress;
+    std::thread::id thread;
+    int referencesDuringComplete = 0;
+};
+
+// Outlives the parsers that report to it, so it can tell what happened after they are gone.
+class FetchLog {
+public:
+    // Parsers still running fetches may report here later: wait until the last one is gone.
+    ~FetchLog() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        bool allGone = changed_.wait_for(lock, kPatience, [&] { return destroyed_ == created_; });
+        if (!allGone) {
+            ADD_FAILURE() << created_ - destroyed_ << " parsers outlived their test";
+            std::abort();
+        }
+    }
+
+    void Created() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++created_;
+    }
+
+    void Progress(std::uint64_t id, int percent) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        progress_[id].push_back(percent);
+    }
+
+    void Complete(std::uint64_t id, Completion completion) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        completion.progress = progress_[id];
+        completions_[id] = std::move(completion);
+        changed_.notify_all();
+    }
+
+    void Destroyed() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++destroyed_;
+        changed_.notify_all();
+    }
+
+    // The completion of id; fails the test when it does not come in time.
+    Completion WaitFor(std::uint64_t id) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        bool arrived =
+            changed_.wait_for(lock, kPatience, [&] { return completions_.count(id) != 0; });
+        EXPECT_TRUE(arrived) << "fetch " << id << " never completed";
+        return arrived ? completions_[id] : Completion{};
+    }
+
+    bool HasCompleted(std::uint64_t id) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return completions_.count(id) != 0;
+    }
+
+    std::size_t CompletionCount() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return completions_.size();
+    }
+
+    bool WaitDestroyed(int count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] { return destroyed_ >= count; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::uint64_t, std::vector<int>> progress_;
+    std::map<std::uint64_t, Completion> completions_;
+    int created_ = 0;
+    int destroyed_ = 0;
+};
+
+class RecordingParser : public FileParser {
+public:
+    explicit RecordingParser(FetchLog& log, std::chrono::milliseconds completeDelay = 0ms)
+        : log_(log), completeDelay_(completeDelay) {
+        log_.Created();
+    }
+    ~RecordingParser() override { log_.Destroyed(); }
+
+    bool OnProgress(std::uint64_t id, std::uint8_t progress) override {
+        log_.Progress(id, progress);
+        return true;
+    }
+
+    void OnComplete(std::uint64_t id, BaseAsyncEvent::EventStatus status) override {
+        Completion completion;
+        completion.status = status;
+        Symbol name;
+        completion.hasName = GetAsyncFileName(id, name);
+        completion.name = name;
+        completion.error = GetAsyncError(id);
+        completion.thread = std::this_thread::get_id();
+        completion.referencesDuringComplete = GetReferenceCount();
+        // A parser freed too early would be touched after free here (the sanitizers tell).
+        std::this_thread::sleep_for(completeDelay_);
+        completion.referencesDuringComplete =
+            std::min(completion.referencesDuringComplete, GetReferenceCount());
+        log_.Complete(id, std::move(completion));
+    }
+
+private:
+    FetchLog& log_;
+    std::chrono::milliseconds completeDelay_;
+};
+
+class FileParserTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "kestrel-fetch-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        file_ = dir_ + "/content.xml";
+        std::ofstream(file_) << "<content/>";
+    }
+
+    void TearDown() override {
+        std::error_code ignored;
+        fs::permissions(dir_ + "/locked.xml", fs::perms::owner_all, ignored);
+        fs::remove_all(dir_, ignored);
+    }
+
+    std::string dir_;
+    std::string file_;
+};
+
+struct FetchCase {
+    const char* name;
+    std::string address;
+    bool succeeds;
+    std::string expected;  // the local path on success, the error text on failure
+};
+
+TEST_F(FileParserTest, FetchReportsThePathOrWhyItFailed) {
+    ASSERT_EQ(mkfifo((dir_ + "/pipe").c_str(), 0600), 0);
+    const std::string spaced = dir_ + "/with space%.xml";
+    std::ofstream(spaced) << "x";
+    fs::create_symlink(file_, dir_ + "/link.xml");
+    fs::create_symlink(dir_ + "/nowhere.xml", dir_ + "/dangling.xml");
+    const std::string locked = dir_ + "/locked.xml";
+    std::ofstream(locked) << "x";
+    fs::permissions(locked, fs::perms::none);
+    std::vector<FetchCase> cases = {
+        {"plain path", file_, true, file_},
+        {"file URL, empty host", "file://" + file_, true, file_},
+        {"file URL, localhost", "file://localhost" + file_, true, file_},
+        {"file URL, no authority", "file:" + file_, true, file_},
+        {"file URL, upper-case scheme", "FILE://" + file_, true, file_},
+        {"file URL with escapes", "file://" + dir_ + "/with%20space%25.xml", true, spaced},
+        {"symbolic link", dir_ + "/link.xml", true, dir_ + "/link.xml"},
+        {"missing file", dir_ + "/missing.xml", false, "No such file or directory"},
+        {"missing file URL", "file://" + dir_ + "/missing.xml", false, "No such file or directory"},
+        {"dangling link", dir_ + "/dangling.xml", false, "No such file or directory"},
+        {"below a file", file_ + "/inner.xml", false, "Not a directory"},
+        {"directory", dir_, false, "not a regular file (directory)"},
+        {"FIFO", dir_ + "/pipe", false, "not a regular file (FIFO)"},
+        {"device", "/dev/null", false, "not a regular file (device)"},
+        {"unsupported scheme", "http://example.com/content.xml", false,
+         "unsupported address scheme"},
+        {"remote file URL", "file://server" + file_, false, "unsupported file URL host \"server\""},
+        {"bad escape", "file://" + dir_ + "/a%2", false, "invalid percent escape in file URL"},
+        {"bad escape digits", "file://" + dir_ + "/a%zz.xml", false,
+         "invalid percent escape in file URL"},
+        {"escaped NUL", "file://" + file_ + "%00.txt", false, "invalid path (contains NUL)"},
+        {"empty address", "", false, "empty address"},
+    };
+    // Permissions do not stop root.
+    if (geteuid() != 0)
+        cases.push_back({"unreadable file", locked, false, "Permission denied"});
+
+    FetchLog log;
+    SmartPtr<RecordingParser> parser(new RecordingParser(log));
+    for (bool asynchronous : {false, true}) {
+        for (const FetchCase& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (asynchronous ? ", asynchronous" : ", synchronous"));
+            std::uint64_t id = parser->GetFile(Symbol(c.address), asynchronous, Symbol());
+            ASSERT_NE(id, 0u);
+            if (!asynchronous) {
+                EXPECT_TRUE(log.HasCompleted(id)) << "must complete before return";
+            }
+            Completion done = log.WaitFor(id);
+            if (asynchronous) {
+                EXPECT_NE(done.thread, std::this_thread::get_id());
+            } else {
+                EXPECT_EQ(done.thread, std::this_thread::get_id());
+            }
+            if (c.succeeds) {
+                EXPECT_EQ(done.status, BaseAsyncEvent::SUCCEEDED);
+                EXPECT_TRUE(done.hasName);
+                EXPECT_EQ(done.name, c.expected);
+                EXPECT_EQ(done.error, "");
+                EXPECT_EQ(done.progress, std::vector<int>{100});
+            } else {
+                EXPECT_EQ(done.status, BaseAsyncEvent::FAILED);
+                EXPECT_FALSE(done.hasName);
+                EXPECT_EQ(done.error, c.expected);
+                EXPECT_TRUE(done.progress.empty());
+            }
+        }
+    }
+    parser = nullptr;
+    EXPECT_TRUE(log.WaitDestroyed(1));
+}
+
+TEST_F(FileParserTest, AddressesFromAnAnchorFetchTheNamedFile) {
+    const std::string name = "odd 100% name.xml";
+    std::ofstream(dir_ + "/" + name) << "x";
+    FetchLog log;
+    SmartPtr<RecordingParser> parser(new RecordingParser(log));
+    for (const std::string& base : {dir_, "file://" + dir_}) {
+        SCOPED_TRACE(base);
+        Symbol address;
+        ASSERT_TRUE(Anchor(Symbol(base)).GetURLForFileSource(Symbol(name), address, true));
+        Completion done = log.WaitFor(parser->GetFile(address, true, Symbol()));
+        EXPECT_EQ(done.status, BaseAsyncEvent::SUCCEEDED) << done.error;
+        EXPECT_EQ(done.name, dir_ + "/" + name);
+    }
+}
+
+TEST_F(FileParserTest, RecordsAreForgottenOnceOnCompleteReturns) {
+    FetchLog log;
+    SmartPtr<RecordingParser> parser(new RecordingParser(log));
+    for (const std::string& address : {file_, dir_ + "/missing.xml"}) {
+        std::uint64_t id = parser->GetFile(Symbol(address), false, Symbol());
+        Symbol name("unchanged");
+        EXPECT_FALSE(parser->GetAsyncFileName(id, name));
+        EXPECT_EQ(std::string(name), "unchanged");
+        EXPECT_TRUE(parser->GetAsyncError(id).empty());
+    }
+    // The fetch thread serves one fetch at a time: once the second completed, the first is over.
+    std::uint64_t first = parser->GetFile(Symbol(file_), true, Symbol());
+    log.WaitFor(parser->GetFile(Symbol(file_), true, Symbol()));
+    Symbol name;
+    EXPECT_FALSE(parser->GetAsyncFileName(first, name));
+}
+
+TEST_F(FileParserTest, UnknownFetchesHaveNoNameAndNoError) {
+    FileParser parser;
+    Symbol name("unchanged");
+    EXPECT_FALSE(parser.GetAsyncFileName(0, name));
+    EXPECT_FALSE(parser.GetAsyncFileName(~std::uint64_t{0}, name));
+    EXPECT_EQ(std::string(name), "unchanged");
+    EXPECT_TRUE(parser.GetAsyncError(12345).empty());
+}
+
+TEST_F(FileParserTest, ParserWithoutReferencesLivesUntilOnCompleteReturns) {
+    FetchLog log;
+    // Nobody but the fetch holds this parser; OnComplete dawdles to give an early free a chance.
+    auto* parser = new RecordingParser(log, 50ms);
+    ASSERT_EQ(parser->GetReferenceCount(), 0);
+    std::uint64_t id = parser->GetFile(Symbol(file_), true, Symbol());
+    Completion done = log.WaitFor(id);
+    EXPECT_EQ(done.status, BaseAsyncEvent::SUCCEEDED);
+    EXPECT_GE(done.referencesDuringComplete, 1);
+    // The fetch's reference was the last one: releasing it frees the parser.
+    EXPECT_TRUE(log.WaitDestroyed(1));
+}
+
+TEST_F(FileParserTest, ParserReleasedByItsOwnerDuringAFetchLivesUntilOnCompleteReturns) {
+    FetchLog log;
+    SmartPtr<RecordingParser> parser(new RecordingParser(log, 50ms));
+    std::uint64_t id = parser->GetFile(Symbol(dir_ + "/missing.xml"), true, Symbol());
+    parser = nullptr;
+    Completion done = log.WaitFor(id);
+    EXPECT_EQ(done.status, BaseAsyncEvent::FAILED);
+    EXPECT_GE(done.referencesDuringComplete, 1);
+    EXPECT_TRUE(log.WaitDestroyed(1));
+}
+
+TEST_F(FileParserTest, SynchronousFetchLeavesAnUnreferencedParserToItsOwner) {
+    FetchLog log;
+    {
+        RecordingParser parser(log);
+        std::uint64_t id = parser.GetFile(Symbol(file_), false, Symbol());
+        EXPECT_EQ(log.WaitFor(id).status, BaseAsyncEvent::SUCCEEDED);
+        EXPECT_EQ(parser.GetReferenceCount(), 0);
+    }
+    EXPECT_TRUE(log.WaitDestroyed(1));
+}
+
+// Drops its owner's last reference from inside OnComplete.
+class SelfReleasingParser : public RecordingParser {
+public:
+    SelfReleasingParser(FetchLog& log, SmartPtr<FileParser>& owner)
+        : RecordingParser(log), owner_(owner) {}
+    void OnComplete(std::uint64_t id, BaseAsyncEvent::EventStatus status) override {
+        owner_ = nullptr;
+        RecordingParser::OnComplete(id, status);
+    }
+
+private:
+    SmartPtr<FileParser>& owner_;
+};
+
+TEST_F(FileParserTest, OwnerMayDropTheParserInsideOnComplete) {
+    for (bool asynchronous : {false, true}) {
+        SCOPED_TRACE(asynchronous ? "asynchronous" : "synchronous");
+        FetchLog log;
+        SmartPtr<FileParser> owner;
+        owner = new SelfReleasingParser(log, owner);
+        std::uint64_t id = owner->GetFile(Symbol(file_), asynchronous, Symbol());
+        EXPECT_EQ(log.WaitFor(id).status, BaseAsyncEvent::SUCCEEDED);
+        EXPECT_TRUE(log.WaitDestroyed(1));
+    }
+}
+
+TEST_F(FileParserTest, IdsAreUniqueAndNonZeroAcrossParsers) {
+    FetchLog log;
+    SmartPtr<RecordingParser> first(new RecordingParser(log));
+    SmartPtr<RecordingParser> second(new RecordingParser(log));
+    std::set<std::uint64_t> ids;
+    for (int i = 0; i < 20; ++i) {
+        ids.insert(first->GetFile(Symbol(file_), false, Symbol()));
+        ids.insert(second->GetFile(Symbol(file_), false, Symbol()));
+    }
+    EXPECT_EQ(ids.size(), 40u);
+    EXPECT_EQ(ids.count(0), 0u);
+}
+
+TEST_F(FileParserTest, ManyConcurrentFetchesAllCompleteCorrectly) {
+    constexpr int kThreads = 6;
+    constexpr int kFetchesPerThread = 60;
+    FetchLog log;
+    SmartPtr<RecordingParser> parser(new RecordingParser(log));
+    const std::string missing = dir_ + "/missing.xml";
+
+    std::mutex idsMutex;
+    std::map<std::uint64_t, bool> expectSuccess;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kFetchesPerThread; ++i) {
+                bool existing = (i + t) % 3 != 0;
+                bool asynchronous = i % 4 != 0;
+                std::uint64_t id =
+                    parser->GetFile(Symbol(existing ? file_ : missing), asynchronous, Symbol());
+                std::lock_guard<std::mutex> lock(idsMutex);
+                EXPECT_TRUE(expectSuccess.emplace(id, existing).second) << "id reused: " << id;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+
+    ASSERT_EQ(expectSuccess.size(), std::size_t{kThreads * kFetchesPerThread});
+    for (const auto& [id, existing] : expectSuccess) {
+        Completion done = log.WaitFor(id);
+        EXPECT_EQ(done.status, existing ? BaseAsyncEvent::SUCCEEDED : BaseAsyncEvent::FAILED);
+        EXPECT_EQ(done.name, existing ? file_ : "");
+        EXPECT_EQ(done.error, existing ? "" : "No such file or directory");
+    }
+    EXPECT_EQ(log.CompletionCount(), expectSuccess.size());
+    parser = nullptr;
+    EXPECT_TRUE(log.WaitDestroyed(1));
+}
+
+TEST_F(FileParserTest, CopiesShareNoFetchesWithTheOriginal) {
+    // Looks at its fetch through a copy of itself, from inside OnComplete.
+    class CopyingParser : public FileParser {
+    public:
+        void OnComplete(std::uint64_t id, BaseAsyncEvent::EventStatus) override {
+            Symbol name;
+            originalSees = GetAsyncFileName(id, name);
+            FileParser copy(*this);
+            copySees = copy.GetAsyncFileName(id, name);
+            FileParser assigned;
+            assigned = *this;
+            assignedSees = assigned.GetAsyncFileName(id, name);
+            copyReferences = copy.GetReferenceCount();
+        }
+        bool originalSees = false;
+        bool copySees = true;
+        bool assignedSees = true;
+        int copyReferences = -1;
+    };
+    SmartPtr<CopyingParser> parser(new CopyingParser());
+    parser->GetFile(Symbol(file_), false, Symbol());
+    EXPECT_TRUE(parser->originalSees);
+    EXPECT_FALSE(parser->copySees);
+    EXPECT_FALSE(parser->assignedSees);
+    EXPECT_EQ(parser->copyReferences, 0);
+}
+
+TEST_F(FileParserTest, DefaultsOfTheBaseParser) {
+    SmartPtr<FileParser> parser(new FileParser());
+    EXPECT_EQ(std::string(parser->GetDebugClassName()), "FileParser");
+    EXPECT_EQ(std::string(parser->GetParserName()), "FileParser");
+    EXPECT_TRUE(parser->OnProgress(1, 50));
+    SmartPtr<Structure> structure(new Structure());
+    EXPECT_FALSE(parser->IsPresaveNeeded(structure));
+
+    SmartPtr<AsyncEvent> event(new AsyncEvent());
+    parser->Presave(structure, Symbol("saved.xml"), event);
+    EXPECT_TRUE(event->IsDone());
+    EXPECT_EQ(event->GetStatus(), BaseAsyncEvent::SUCCEEDED);
+    parser->Presave(structure, Symbol("saved.xml"), SmartPtr<AsyncEvent>());
+
+    // Without overrides a fetch still runs to its end.
+    std::uint64_t id = parser->GetFile(Symbol(file_), false, Symbol());
+    EXPECT_NE(id, 0u);
+}
+
+TEST_F(FileParserTest, ForkedChildFetchesOnItsOwnThreadAndExits) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer cannot start threads in a forked child";
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+    GTEST_SKIP() << "ThreadSanitizer cannot start threads in a forked child";
+#endif
+#endif
+    {
+        // Start the parent's fetch thread and let it go idle before forking.
+        FetchLog log;
+        SmartPtr<RecordingParser> parser(new RecordingParser(log));
+        log.WaitFor(parser->GetFile(Symbol(file_), true, Symbol()));
+    }
+    std::this_thread::sleep_for(20ms);
+
+    int result[2];
+    ASSERT_EQ(pipe(result), 0);
+    pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        close(result[0]);
+        char completed = 0;
+        {
+            FetchLog childLog;
+            SmartPtr<RecordingParser> childParser(new RecordingParser(childLog));
+            std::uint64_t id = childParser->GetFile(Symbol(file_), true, Symbol());
+            completed = childLog.WaitFor(id).status == BaseAsyncEvent::SUCCEEDED &&
+                        childLog.HasCompleted(id);
+        }
+        if (write(result[1], &completed, 1) != 1)
+            completed = 0;
+        close(result[1]);
+        // exit, not _exit: the kernel's static shutdown must not wait for the parent's thread.
+        // (The exit status is not used: the leak checker may misjudge memory of the parent's
+        // threads, which the child lacks.)
+        std::exit(0);
+    }
+    close(result[1]);
+
+    int status = 0;
+    pid_t done = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while ((done = waitpid(child, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    char completed = 0;
+    const bool reported = read(result[0], &completed, 1) == 1;
+    close(result[0]);
+    if (done == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the forked child hung";
+    }
+    EXPECT_TRUE(WIFEXITED(status)) << "the child ended abnormally, status " << status;
+    EXPECT_TRUE(reported && completed) << "the child's fetch did not complete";
+}
+
+}  // namespace

@@ -1,0 +1,244 @@
+#include "kernel/Loader.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kModuleDir = KESTREL_TEST_MODULE_DIR;
+const std::string kDummyPath = kModuleDir + "/" + ComponentLibrary::PlatformFileName("test_dummy");
+
+// Reads a counter of the test module without opening it a second time.
+int DummyCounter(const char* name) {
+    void* handle = dlopen(kDummyPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!handle)
+        return 0;
+    auto counter = reinterpret_cast<int (*)()>(dlsym(handle, name));
+    int value = counter ? counter() : -1;
+    dlclose(handle);
+    return value;
+}
+
+// Sets or clears an environment variable for the life of the object.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name) {
+        if (const char* old = getenv(name))
+            old_ = old;
+        if (value) {
+            setenv(name, value, 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ~ScopedEnvironment() {
+        if (old_) {
+            setenv(name_, old_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+class TempDirectory {
+public:
+    TempDirectory() {
+        std::string pattern = (fs::temp_directory_path() / "kestrel-loader-XXXXXX").string();
+        if (mkdtemp(pattern.data()))
+            path_ = pattern;
+    }
+    ~TempDirectory() {
+        std::error_code ignored;
+        if (!path_.empty())
+            fs::remove_all(path_, ignored);
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::string Join(const std::vector<std::string>& directories) {
+    std::string text;
+    for (const std::string& directory : directories)
+        text += (text.empty() ? "" : ", ") + directory;
+    return text;
+}
+
+TEST(LoaderTest, SearchPathIsTheEnvironmentThenTheKernelDirectory) {
+    ScopedEnvironment environment("KESTREL_MODULE_PATH", ":/opt/a::/opt/b:");
+    Loader loader;
+    std::vector<std::string> path = loader.GetSearchPath();
+    ASSERT_EQ(path.size(), 3u);
+    EXPECT_EQ(path[0], "/opt/a");
+    EXPECT_EQ(path[1], "/opt/b");
+    EXPECT_TRUE(fs::path(path[2]).is_absolute()) << path[2];
+    EXPECT_TRUE(
+        fs::exists(fs::path(path[2]) / ComponentLibrary::PlatformFileName("kestrel_kernel")))
+        << path[2];
+
+    loader.AddSearchPath("/opt/c");
+    loader.AddSearchPath("");
+    path = loader.GetSearchPath();
+    ASSERT_EQ(path.size(), 4u);
+    EXPECT_EQ(path[3], "/opt/c");
+}
+
+TEST(LoaderTest, WithoutTheEnvironmentOnlyTheKernelDirectoryIsSearched) {
+    ScopedEnvironment environment("KESTREL_MODULE_PATH", nullptr);
+    EXPECT_EQ(Loader().GetSearchPath().size(), 1u);
+}
+
+TEST(LoaderTest, LoadsAModuleFoundOnTheSearchPathOnce) {
+    TempDirectory empty;
+    Loader loader;
+    loader.AddSearchPath(empty.path());
+    loader.AddSearchPath(kModuleDir);
+
+    const int initsBefore = DummyCounter("TestDummyInitCalls");
+    SmartPtr<RefCounted> module;
+    ASSERT_TRUE(loader.LoadModule("probe", "test", "dummy", module)) << loader.GetLastError();
+    ASSERT_TRUE(module);
+    EXPECT_EQ(loader.GetLastError(), "");
+    EXPECT_EQ(DummyCounter("TestDummyInitCalls"), initsBefore + 1);
+    const int live = DummyCounter("TestDummyLiveComponents");
+    EXPECT_GE(live, 1);
+
+    // Each load makes a new component, but the library is opened only once.
+    SmartPtr<RefCounted> second;
+    ASSERT_TRUE(loader.LoadModule("probe", "test", "dummy", second)) << loader.GetLastError();
+    EXPECT_NE(second, module);
+    EXPECT_EQ(DummyCounter("TestDummyInitCalls"), initsBefore + 1);
+    EXPECT_EQ(DummyCounter("TestDummyLiveComponents"), live + 1);
+}
+
+TEST(LoaderTest, FailedLoadsTellWhyAndLeaveTheModuleAlone) {
+    TempDirectory broken;
+    std::ofstream(broken.path() + "/" + ComponentLibrary::PlatformFileName("test_broken"))
+        << "not a library";
+
+    struct FailureCase {
+        const char* role;
+        const char* family;
+        const char* format;
+        std::string expected;  // the error, or a text it must contain when contains is set
+        bool contains;
+    };
+    Loader loader;
+    loader.AddSearchPath(broken.path());
+    loader.AddSearchPath(kModuleDir);
+    const FailureCase cases[] = {
+        {"probe", "test", "missing",
+         "no module test_missing on the search path (" + Join(loader.GetSearchPath()) + ")", false},
+        {"saver", "test", "dummy", "module test_dummy made no saver component dummy", false},
+        {"probe", "test", "broken",
+         broken.path() + "/" + ComponentLibrary::PlatformFileName("test_broken"), true},
+        {"probe", "../test", "dummy", "invalid module name \"../test_dummy\"", false},
+        {"probe", "", "dummy", "invalid module name \"_dummy\"", false},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(std::string(c.role) + " " + c.family + " " + c.format);
+        SmartPtr<RefCounted> sentinel(new RefCounted());
+        SmartPtr<RefCounted> module = sentinel;
+        EXPECT_FALSE(loader.LoadModule(c.role, c.family, c.format, module));
+        EXPECT_EQ(module, sentinel);
+        if (c.contains) {
+            EXPECT_NE(loader.GetLastError().find(c.expected), std::string::npos)
+                << loader.GetLastError();
+        } else {
+            EXPECT_EQ(loader.GetLastError(), c.expected);
+        }
+    }
+
+    // A success clears the last error.
+    SmartPtr<RefCounted> module;
+    EXPECT_TRUE(loader.LoadModule("probe", "test", "dummy", module));
+    EXPECT_EQ(loader.GetLastError(), "");
+}
+
+TEST(LoaderTest, ABrokenCandidateDoesNotHideAGoodOneFurtherDown) {
+    TempDirectory broken;
+    std::ofstream(broken.path() + "/" + ComponentLibrary::PlatformFileName("test_dummy"))
+        << "not a library";
+    Loader loader;
+    loader.AddSearchPath(broken.path());
+    SmartPtr<RefCounted> module;
+    EXPECT_FALSE(loader.LoadModule("probe", "test", "dummy", module));
+    EXPECT_NE(loader.GetLastError().find(broken.path()), std::string::npos)
+        << loader.GetLastError();
+
+    loader.AddSearchPath(kModuleDir);
+    EXPECT_TRUE(loader.LoadModule("probe", "test", "dummy", module)) << loader.GetLastError();
+    EXPECT_TRUE(module);
+}
+
+TEST(LoaderTest, ConcurrentLoadsOpenTheLibraryOnce) {
+    Loader loader;
+    loader.AddSearchPath(kModuleDir);
+    const int initsBefore = DummyCounter("TestDummyInitCalls");
+    std::atomic<int> loaded{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10; ++i) {
+                SmartPtr<RefCounted> module;
+                if (loader.LoadModule("probe", "test", "dummy", module) && module)
+                    ++loaded;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(loaded.load(), 80);
+    EXPECT_EQ(DummyCounter("TestDummyInitCalls"), initsBefore + 1);
+}
+
+TEST(LoaderTest, TheFrameworkIsMadeOnceAndCanBeReplacedOrRemoved) {
+    SmartPtr<Loader> framework = Loader::GetLoader();
+    ASSERT_TRUE(framework);
+    EXPECT_EQ(Loader::GetLoader(), framework);
+
+    EXPECT_EQ(Loader::SetLoader(nullptr), framework);
+    EXPECT_FALSE(Loader::GetLoader());
+    EXPECT_FALSE(Loader::GetLoader()) << "a removed framework must not come back by itself";
+
+    SmartPtr<Loader> mine(new Loader());
+    EXPECT_FALSE(Loader::SetLoader(mine));
+    EXPECT_EQ(Loader::GetLoader(), mine);
+
+    EXPECT_EQ(Loader::SetLoader(framework), mine);
+    EXPECT_EQ(Loader::GetLoader(), framework);
+}
+
+TEST(LoaderTest, ConcurrentFirstCallsAgreeOnTheFramework) {
+    // Only meaningful as the process's first use, but must hold at any time.
+    std::vector<SmartPtr<Loader>> seen(8);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        threads.emplace_back([&, i] { seen[i] = Loader::GetLoader(); });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (const SmartPtr<Loader>& loader : seen) {
+        EXPECT_TRUE(loader);
+        EXPECT_EQ(loader, seen[0]);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "kernel/MemoryPool.h"
+#include "serializedContent/SerializedContentParser.h"
+
+namespace {
+
+class Tracked : public RefCounted {
+public:
+    explicit Tracked(bool& deleted) : deleted_(deleted) {}
+    ~Tracked() override { deleted_ = true; }
+
+private:
+    bool& deleted_;
+};
+
+struct MatchCase {
+    std::string type;
+    std::string name;
+    bool expected;
+};
+
+class CreateComponentTest : public testing::TestWithParam<MatchCase> {};
+
+TEST_P(CreateComponentTest, MatchesTypeAndNameExactly) {
+    bool deleted = false;
+    auto* previous = new Tracked(deleted);
+    SmartPtr<RefCounted> component(previous);
+    const MatchCase& c = GetParam();
+    EXPECT_EQ(OrbDllCreateComponent(c.type, c.name, nullptr, component), c.expected);
+    if (c.expected) {
+        EXPECT_TRUE(deleted);  // the argument's reference was the last one
+        ASSERT_TRUE(component);
+        EXPECT_EQ(component->GetReferenceCount(), 1);
+        EXPECT_NE(dynamic_cast<serializedContent::SerializedContentParser*>(component.get()),
+                  nullptr);
+    } else {
+        EXPECT_FALSE(deleted);
+        EXPECT_EQ(component.get(), previous);
+        EXPECT_EQ(previous->GetReferenceCount(), 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CreateComponentTest,
+                         testing::Values(MatchCase{"loader", "serializedcontent", true},
+                                         MatchCase{"Loader", "serializedcontent", false},
+                                         MatchCase{"loader ", "serializedcontent", false},
+                                         MatchCase{"loade", "serializedcontent", false},
+                                         MatchCase{"", "serializedcontent", false},
+                                         MatchCase{"loader", "serializedContent", false},
+                                         MatchCase{"loader", "serializedcontents", false},
+                                         MatchCase{"loader", "serializedconten", false},
+                                         MatchCase{"loader", std::string("serializedcontent\0", 18),
+                                                   false},
+                                         MatchCase{"saver", "serializedcontent", false},
+                                         MatchCase{"loader", "", false}));
+
+TEST(CreateComponentTest, EachCallMakesAnIndependentLoaderFromThePool) {
+    const std::size_t before = orbk::MemoryPool::Statistics().liveBlocks;
+    SmartPtr<RefCounted> first, second;
+    ASSERT_TRUE(OrbDllCreateComponent("loader", "serializedcontent", nullptr, first));
+    ASSERT_TRUE(OrbDllCreateComponent("loader", "serializedcontent", nullptr, second));
+    EXPECT_NE(first.get(), second.get());
+    EXPECT_EQ(orbk::MemoryPool::Statistics().liveBlocks, before + 2);
+    first = nullptr;
+    second = nullptr;
+    EXPECT_EQ(orbk::MemoryPool::Statistics().liveBlocks, before);
+}
+
+TEST(CreateComponentTest, ExhaustedPoolGivesNullAndStillTrue) {
+    bool deleted = false;
+    SmartPtr<RefCounted> component(new Tracked(deleted));
+    orbk::MemoryPool::FailNextRequests(1);
+    EXPECT_TRUE(OrbDllCreateComponent("loader", "serializedcontent", nullptr, component));
+    EXPECT_FALSE(component);
+    EXPECT_TRUE(deleted);
+}
+
+TEST(CreateComponentTest, InitAndTerminateDoNothing) {
+    OrbDllTerminate();
+    OrbDllInit();
+    OrbDllInit();
+    OrbDllTerminate();
+    SmartPtr<RefCounted> component;
+    EXPECT_TRUE(OrbDllCreateComponent("loader", "serializedcontent", nullptr, component));
+}
+
+}  // namespace

@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "kernel/Anchor.h"
+#include "kernel/AsyncEvent.h"
+#include "kernel/SerializedContentElement.h"
+#include "serializedContent/LongPath.h"
+#include "serializedContent/SerializedContentParser.h"
+
+namespace {
+
+using serializedContent::SerializedContentParser;
+
+// Writes down what the loader tells it, in order.
+class RecordingEvent : public SerializedContentLoaderEvent {
+public:
+    void SetSerializedContent(SmartPtr<SerializedContentElement> content) override {
+        Log("content");
+        SerializedContentLoaderEvent::SetSerializedContent(std::move(content));
+    }
+    void SetError(const Symbol& message, EventStatus status) override {
+        Log("error " + std::string(message) + " " + std::to_string(status));
+        SerializedContentLoaderEvent::SetError(message, status);
+    }
+    void SetCompleted() override {
+        Log("completed");
+        SerializedContentLoaderEvent::SetCompleted();
+    }
+    std::vector<std::string> Calls() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+
+private:
+    void Log(std::string call) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.push_back(std::move(call));
+    }
+    std::vector<std::string> calls_;
+};
+
+// Holds back the host's completion calls so a test decides when, and in which order, they run.
+class HeldLoader : public SerializedContentParser {
+public:
+    void OnComplete(std::uint64_t id, BaseAsyncEvent::EventStatus status) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        held_.emplace_back(id, status);
+        arrived_.notify_all();
+    }
+    // Waits for the next held completion and runs it for real.
+    void Deliver() {
+        std::pair<std::uint64_t, BaseAsyncEvent::EventStatus> next;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            arrived_.wait(lock, [this] { return !held_.empty(); });
+            next = held_.front();
+            held_.pop_front();
+        }
+        SerializedContentParser::OnComplete(next.first, next.second);
+    }
+    void WaitForHeld(std::size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        arrived_.wait(lock, [&] { return held_.size() >= count; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::deque<std::pair<std::uint64_t, BaseAsyncEvent::EventStatus>> held_;
+};
+
+SmartPtr<SerializedContentParser> NewLoader() {
+    return SmartPtr<SerializedContentParser>(new SerializedContentParser);
+}
+
+// Loads file through a real loader and the host's asynchronous fetch.
+SmartPtr<RecordingEvent> Load(const std::string& file) {
+    SmartPtr<SerializedContentParser> loader = NewLoader();
+    SmartPtr<RecordingEvent> event(new RecordingEvent);
+    loader->LoadSerializedContent(Symbol(file), SmartPtr<Anchor>(), event.get());
+    EXPECT_TRUE(event->WaitFor(std::chrono::seconds(30)));
+    return event;
+}
+
+std::vector<std::string> ChildNames(const SerializedContentElement& element) {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < element.GetChildCount(); ++i) {
+        names.push_back(element.GetChild(i)->GetName());
+    }
+    return names;
+}
+
+const std::vector<std::string> kDelivered{"content", "completed"};
+const std::vector<std::string> kLoadError{"error Error loading orbifile. 1"};
+const std::vector<std::string> kFileError{"error Failed to get orbi file. 1"};
+
+TEST(LoaderTest, DeliversTheTreeBelowFigure) {
+    testfiles::TempDir dir;
+    auto file = dir.Write("a.xml", "<root><kestrel_sc:a><kestrel_sc:b/></kestrel_sc:a><c/></root>");
+    SmartPtr<RecordingEvent> event = Load(file.string());
+    EXPECT_EQ(event->Calls(), kDelivered);
+    SmartPtr<SerializedContentElement> tree = event->GetSerializedContent();
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(tree->GetName(), std::string("figure"));
+    EXPECT_EQ(tree->GetReferenceCount(), 2);  // the event holds one, this test the other
+    EXPECT_EQ(ChildNames(*tree), (std::vector<std::string>{"a", "c"}));
+    EXPECT_EQ(ChildNames(*tree->GetChild(0)), (std::vector<std::string>{"b"}));
+}
+
+struct FileCase {
+    const char* name;
+    std::string content;
+    std::vector<std::string> calls;
+    std::size_t children;
+};
+
+class LoaderFileTest : public testing::TestWithParam<FileCase> {};
+
+TEST_P(LoaderFileTest, ReportsAsExpected) {
+    testfiles::TempDir dir;
+    auto file = dir.Write("f.xml", GetParam().content);
+    SmartPtr<RecordingEvent> event = Load(file.string());
+    EXPECT_EQ(event->Calls(), GetParam().calls);
+    if (GetParam().calls == kDelivered) {
+        EXPECT_EQ(event->GetSerializedContent()->GetChildCount(), GetParam().children);
+    } else {
+        EXPECT_FALSE(event->GetSerializedContent());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, LoaderFileTest,
+    testing::Values(FileCase{"RootWithoutChildren", "<root/>", kDelivered, 0},
+                    FileCase{"CrLfLineEnds", "<root>\r\n<a/>\r\n<b/>\r\n</root>\r\n", kDelivered,
+                             2},
+                    FileCase{"NoFinalLineEnd", "<root><a/></root>", kDelivered, 1},
+                    FileCase{"EmptyFileIsNotXml", "", kLoadError, 0},
+                    FileCase{"MalformedXml", "<root><a></root>", kLoadError, 0},
+                    FileCase{"TwoRoots", "<a/><b/>", kLoadError, 0}),
+    [](const testing::TestParamInfo<FileCase>& info) { return info.param.name; });
+
+TEST(LoaderTest, MissingFileFailsTheFetch) {
+    testfiles::TempDir dir;
+    EXPECT_EQ(Load((dir.path() / "missing.xml").string())->Calls(), kLoadError);
+    EXPECT_EQ(Load(dir.path().string())->Calls(), kLoadError);  // a directory
+}
+
+TEST(LoaderTest, AnchorResolvesRelativeNames) {
+    testfiles::TempDir dir;
+    dir.Write("sub/in.xml", "<r><x/></r>");
+    SmartPtr<SerializedContentParser> loader = NewLoader();
+    SmartPtr<RecordingEvent> event(new RecordingEvent);
+    SmartPtr<Anchor> anchor(new Anchor(Symbol((dir.path() / "sub").string())));
+    loader->LoadSerializedContent(Symbol("in.xml"), anchor, event.get());
+    ASSERT_TRUE(event->WaitFor(std::chrono::seconds(30)));
+    EXPECT_EQ(event->Calls(), kDelivered);
+}
+
+TEST(LoaderTest, EventOfAnotherClassStartsNothing) {
+    SmartPtr<HeldLoader> loader(new HeldLoader);
+    SmartPtr<AsyncEvent> plain(new AsyncEvent);
+    loader->LoadSerializedContent(Symbol("/no/such/file"), SmartPtr<Anchor>(), plain.get());
+    loader->LoadSerializedContent(Symbol("/no/such/file"), SmartPtr<Anchor>(), nullptr);
+    // Nothing was fetched: a failure delivered now finds no pending event.
+    loader->SerializedContentParser::OnComplete(1, BaseAsyncEvent::FAILED);
+    EXPECT_FALSE(plain->IsDone());
+}
+
+TEST(LoaderTest, FailureReturnsToIdle) {
+    SmartPtr<HeldLoader> loader(new HeldLoader);
+    SmartPtr<RecordingEvent> event(new RecordingEvent);
+    loader->LoadSerializedContent(Symbol("/no/such/file"), SmartPtr<Anchor>(), event.get());
+    loader->Deliver();
+    // A second failure has no pending event to report to.
+    loader->SerializedContentParser::OnComplete(7, BaseAsyncEvent::FAILED);
+    EXPECT_EQ(event->Calls(), kLoadError);
+}
+
+TEST(LoaderTest, UnknownFetchIdCannotGetTheFile) {
+    SmartPtr<HeldLoader> loader(new HeldLoader);
+    SmartPtr<RecordingEvent> event(new RecordingEvent);
+    testfiles::TempDir dir;
+    auto file = dir.Write("a.xml", "<r/>");
+    loader->LoadSerializedContent(Symbol(file.string()), SmartPtr<Anchor>(), event.get());
+    loader->WaitForHeld(1);
+    loader->SerializedContentParser::OnComplete(0, BaseAsyncEvent::SUCCEEDED);
+    EXPECT_EQ(event->Calls(), kFileError);
+    loader->Deliver();  // the real completion now has no event either
+    EXPECT_EQ(event->Calls(), kFileError);
+}
+
+TEST(LoaderTest, FileGoneBeforeReadingCannotBeOpened) {
+    SmartPtr<HeldLoader> loader(new HeldLoader);
+    SmartPtr<RecordingEvent> event(new RecordingEvent);
+    testfiles::TempDir dir;
+    auto file = dir.Write("a.xml", "<r/>");
+    loader->LoadSerializedContent(Symbol(file.string()), SmartPtr<Anchor>(), event.get());
+    loader->WaitForHeld(1);
+    std::filesystem::remove(file);
+    loader->Deliver();
+    EXPECT_EQ(event->Calls(), kFileError);
+}
+
+TEST(LoaderTest, SecondLoadBeforeTheFirstCompletesTakesOverTheEvent) {
+    SmartPtr<HeldLoader> loader(new HeldLoader);
+    SmartPtr<RecordingEvent> first(new RecordingEvent), second(new RecordingEvent);
+    testfiles::TempDir dir;
+    auto one = dir.Write("one.xml", "<r><one/></r>");
+    auto two = dir.Write("two.xml", "<r><two/></r>");
+    loader->LoadSerializedContent(Symbol(one.string()), SmartPtr<Anchor>(), first.get());
+    loader->WaitForHeld(1);
+    loader->LoadSerializedContent(Symbol(two.string()), SmartPtr<Anchor>(), second.get());
+    loader->WaitForHeld(2);
+    loader->Deliver();
+    EXPECT_TRUE(first->Calls().empty());
+    ASSERT_EQ(second->Calls(), kDelivered);
+    EXPECT_EQ(ChildNames(*second->GetSerializedContent()), std::vector<std::string>{"one"});
+    // After a success the event stays set: the next completion reports to it again.
+    loader->Deliver();
+    EXPECT_EQ(second->Calls().size(), 4u);
+}
+
+TEST(LoaderTest, CopiesShareThePendingEvent) {
+    SmartPtr<HeldLoader> loader(new HeldLoader);
+    SmartPtr<RecordingEvent> event(new RecordingEvent);
+    loader->LoadSerializedContent(Symbol("/no/such/file"), SmartPtr<Anchor>(), event.get());
+    SmartPtr<SerializedContentParser> copy(new SerializedContentParser(*loader));
+    copy->OnComplete(3, BaseAsyncEvent::FAILED);
+    EXPECT_EQ(event->Calls(), kLoadError);
+    loader->Deliver();  // the original still points at the event
+    EXPECT_EQ(event->Calls().size(), 2u);
+}
+
+TEST(LongPathTest, ConvertsOnlyLongPathsWithoutThePrefix) {
+    const std::wstring& prefix = FileSystem::s_longPathPrefixW;
+    const std::wstring at255 = L"/" + std::wstring(254, L'a');
+    const std::wstring at256 = L"/" + std::wstring(255, L'a');
+    const std::wstring prefixed = prefix + L"/" + std::wstring(299 - prefix.size(), L'a');
+    EXPECT_EQ(serializedContent::PathForOpening(at255), at255);
+    EXPECT_EQ(serializedContent::PathForOpening(at256),
+              FileSystem::GenerateLongFilePath(at256, true));
+    EXPECT_NE(serializedContent::PathForOpening(at256), at256);
+    EXPECT_EQ(serializedContent::PathForOpening(prefixed), prefixed);
+}
+
+TEST(LongPathTest, LoadsFilesBehindLongAndNonAsciiPaths) {
+    testfiles::TempDir dir;
+    std::filesystem::path deep;
+    for (int i = 0; i < 6; ++i)
+        deep /= std::string(60, static_cast<char>('a' + i));
+    auto file = dir.Write(deep / "\xC3\xA9t\xC3\xA9 \xE6\x97\xA5.xml", "<r><x/></r>");
+    ASSERT_GT(file.string().size(), 300u);
+    SmartPtr<RecordingEvent> event = Load(file.string());
+    EXPECT_EQ(event->Calls(), kDelivered);
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+#include "serializedContent/xmlwriter/XmlParser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "geometry/XmlElem.h"
+#include "kernel/SerializedContentElement.h"
+
+namespace {
+
+// The content tree as one line: name(children...), properties as [count].
+std::string Outline(const SerializedContentElement& element) {
+    std::string out = element.GetName();
+    if (element.IsOpen())
+        out += "!open";
+    if (!element.GetProperties().empty()) {
+        out += "[" + std::to_string(element.GetProperties().size()) + "]";
+    }
+    if (element.GetChildCount() == 0)
+        return out;
+    out += "(";
+    for (std::size_t i = 0; i < element.GetChildCount(); ++i) {
+        if (i)
+            out += " ";
+        out += Outline(*element.GetChild(i));
+    }
+    return out + ")";
+}
+
+std::string ParseToOutline(const std::string& xml) {
+    XmlElem* root = ParseXml(xml, false, nullptr);
+    EXPECT_NE(root, nullptr) << xml;
+    SmartPtr<SerializedContentElement> top(SerializedContentElement::CreateTopElement("figure"));
+    serializedContent::XmlParser parser;
+    EXPECT_TRUE(parser.Parse(root, top.get()));
+    FreeXml(root);
+    return Outline(*top);
+}
+
+struct WalkCase {
+    const char* name;
+    const char* xml;
+    const char* outline;
+};
+
+class ElementWalkTest : public testing::TestWithParam<WalkCase> {};
+
+TEST_P(ElementWalkTest, BuildsTheContentTree) {
+    EXPECT_EQ(ParseToOutline(GetParam().xml), GetParam().outline);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ElementWalkTest,
+    testing::Values(
+        WalkCase{"RootWithoutChildren", "<root/>", "figure"},
+        WalkCase{"RootNameAttributesTextIgnored", "<any a='1'>text<kestrel_sc:x/></any>",
+                 "figure(x)"},
+        WalkCase{"EmptyContentElement", "<r><kestrel_sc:part/></r>", "figure(part)"},
+        WalkCase{"AnyPrefixAndNoPrefix", "<r><kestrel_sc:a/><other:a/><a/></r>", "figure(a a a)"},
+        WalkCase{"OnlyTheFirstColonEndsThePrefix", "<r><kestrel_sc:a:b/><x:y:z/></r>",
+                 "figure(a:b y:z)"},
+        WalkCase{"NameEndingInItsColon", "<r><kestrel_sc:/></r>", "figure()"},
+        WalkCase{"PropertyUnderTheRootIsContent",
+                 "<r><kestrel_sc:property type='int32' name='n'><kestrel_sc:inner/>"
+                 "</kestrel_sc:property><kestrel_sc:property_array/></r>",
+                 "figure(property(inner) property_array)"},
+        WalkCase{"PropertiesAreNotContent",
+                 "<r><kestrel_sc:a><kestrel_sc:property type='int32' name='n'>1"
+                 "</kestrel_sc:property><kestrel_sc:b/><kestrel_sc:property_array type='float' "
+                 "name='f' count='0'/></kestrel_sc:a></r>",
+                 "figure(a(b))"},
+        WalkCase{"RejectedPropertyLeavesSiblings",
+                 "<r><kestrel_sc:a><kestrel_sc:property name='n'/><kestrel_sc:b/>"
+                 "<kestrel_sc:property type='x'/><kestrel_sc:c/></kestrel_sc:a></r>",
+                 "figure(a(b c))"},
+        WalkCase{"NamesDifferingInCaseOrByALetterAreContent",
+                 "<r><kestrel_sc:a><kestrel_sc:Property type='int32' name='n'><kestrel_sc:i/>"
+                 "</kestrel_sc:Property><kestrel_sc:propert/><kestrel_sc:property_arrays/>"
+                 "<other:property/></kestrel_sc:a></r>",
+                 "figure(a(Property(i) propert property_arrays property))"},
+        WalkCase{"DocumentOrder", "<r><b/><a><z/><y/></a><c/></r>", "figure(b a(z y) c)"},
+        WalkCase{"TenLevels",
+                 "<r><l1><l2><l3><l4><l5><l6><l7><l8><l9><l10/></l9></l8></l7></l6></l5></l4>"
+                 "</l3></l2></l1></r>",
+                 "figure(l1(l2(l3(l4(l5(l6(l7(l8(l9(l10))))))))))"}),
+    [](const testing::TestParamInfo<WalkCase>& info) { return info.param.name; });
+
+TEST(XmlParserTest, NullRootOrTopAddsNothing) {
+    serializedContent::XmlParser parser;
+    SmartPtr<SerializedContentElement> top(SerializedContentElement::CreateTopElement("figure"));
+    EXPECT_TRUE(parser.Parse(nullptr, top.get()));
+    XmlElem* root = ParseXml("<r><a/></r>", false, nullptr);
+    EXPECT_TRUE(parser.Parse(root, nullptr));
+    FreeXml(root);
+    EXPECT_EQ(top->GetChildCount(), 0u);
+}
+
+TEST(XmlParserTest, MillionLevelsDeepDoesNotRecurse) {
+    constexpr int kDepth = 1000000;
+    std::string text = "<r>";
+    for (int i = 0; i < kDepth; ++i)
+        text += "<a>";
+    for (int i = 0; i < kDepth; ++i)
+        text += "</a>";
+    text += "</r>";
+    XmlElem* root = ParseXml(text, false, nullptr);
+    ASSERT_NE(root, nullptr);
+    SmartPtr<SerializedContentElement> top(SerializedContentElement::CreateTopElement("figure"));
+    serializedContent::XmlParser().Parse(root, top.get());
+    FreeXml(root);
+    int depth = 0;
+    for (const SerializedContentElement* e = top.get(); e->GetChildCount(); e = e->GetChild(0)) {
+        EXPECT_FALSE(e->GetChild(0)->IsOpen());
+        ++depth;
+    }
+    EXPECT_EQ(depth, kDepth);
+}
+
+}  // namespace

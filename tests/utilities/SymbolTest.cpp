@@ -1,0 +1,86 @@
+#include "utilities/Symbol.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+TEST(SymbolTest, EqualTextsShareOneEntry) {
+    Symbol a("kestrel_sc:property");
+    Symbol b(std::string("kestrel_sc:property"));
+    Symbol c(std::string_view("kestrel_sc:propertyX").substr(0, 19));
+    EXPECT_EQ(a.Identity(), b.Identity());
+    EXPECT_EQ(a, c);
+    EXPECT_NE(a, Symbol("kestrel_sc:Property"));  // case-sensitive
+    EXPECT_NE(a, Symbol("kestrel_sc:property "));
+}
+
+TEST(SymbolTest, EmptyFormsAreAllTheSame) {
+    const Symbol forms[] = {
+        Symbol(),        Symbol(""),    Symbol(std::string()),
+        Symbol(nullptr), Symbol::EMPTY, Symbol(static_cast<const char*>(nullptr), 0)};
+    for (const Symbol& s : forms) {
+        EXPECT_TRUE(s.empty());
+        EXPECT_EQ(s.length(), 0u);
+        EXPECT_STREQ(s.safe_c_str(), "");
+        EXPECT_EQ(s, Symbol::EMPTY);
+        EXPECT_EQ(s, std::string());
+    }
+}
+
+TEST(SymbolTest, KeepsEveryByteIncludingNul) {
+    const std::string text("a\0b\xff", 4);
+    Symbol s(text);
+    EXPECT_EQ(s.length(), 4u);
+    EXPECT_EQ(std::string(s), text);
+    EXPECT_EQ(s, text);
+    EXPECT_NE(s, Symbol("a"));
+    EXPECT_EQ(s.safe_c_str()[4], '\0');
+}
+
+TEST(SymbolTest, EntriesGoAwayWithTheirLastHolder) {
+    const std::size_t before = InternedSymbolCount();
+    {
+        Symbol first("a text used only by this test");
+        Symbol copy = first;
+        Symbol moved = std::move(copy);
+        EXPECT_EQ(InternedSymbolCount(), before + 1);
+        first = Symbol("another text of this test");
+        EXPECT_EQ(moved, Symbol("a text used only by this test"));
+    }
+    EXPECT_EQ(InternedSymbolCount(), before);
+}
+
+TEST(SymbolTest, ComparesWithStrings) {
+    Symbol s("type");
+    EXPECT_TRUE(s == std::string("type"));
+    EXPECT_TRUE(s == "type");
+    EXPECT_FALSE(s == std::string("Type"));
+    EXPECT_TRUE(Symbol("a") < Symbol("b"));
+}
+
+TEST(SymbolTest, ConcurrentInterningAndReleaseAgree) {
+    // Threads make and drop the same few texts at once; every Symbol must stay intact and equal
+    // Symbols must keep sharing entries while entries die and are reborn.
+    const std::size_t before = InternedSymbolCount();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([] {
+            for (int i = 0; i < 20000; ++i) {
+                std::string text = "shared-" + std::to_string(i % 7);
+                Symbol a(text);
+                Symbol b(text);
+                ASSERT_EQ(a.Identity(), b.Identity());
+                ASSERT_EQ(std::string(a), text);
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(InternedSymbolCount(), before);
+}
+
+}  // namespace

@@ -1,0 +1,13 @@
+// Writing the tool's output: to stdout, or atomically to a file.
+#pragma once
+
+#include <string>
+
+namespace kestrelsc {
+
+// Writes text to path through a temporary file in the same directory that is renamed over path
+// once complete, so a failed run never leaves a partial file; "-" or an empty path writes to
+// stdout. False with error set on failure (the temporary file is removed).
+bool WriteOutput(const std::string& path, const std::string& text, std::string& error);
+
+}  // namespace kestrelsc

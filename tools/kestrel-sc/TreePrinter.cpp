@@ -1,0 +1,40 @@
+#include "TreePrinter.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "kernel/SerializedContentElement.h"
+
+namespace kestrelsc {
+
+namespace {
+
+constexpr std::size_t kMaxIndentDepth = 64;
+
+void AppendLine(std::string& out, const SerializedContentElement& element, std::size_t depth,
+                const TreeOptions& options) {
+    out.append(std::min(depth, kMaxIndentDepth) * static_cast<std::size_t>(options.indent), ' ');
+    if (depth > kMaxIndentDepth)
+        out += "[depth " + std::to_string(depth) + "] ";
+    out += element.GetName().view();
+    out += '\n';
+}
+
+}  // namespace
+
+std::string FormatTree(const SerializedContentElement& element, const TreeOptions& options) {
+    std::string out;
+    // Pre-order with an explicit stack: (element, depth), children pushed last-first.
+    std::vector<std::pair<const SerializedContentElement*, std::size_t>> pending{{&element, 0}};
+    while (!pending.empty()) {
+        auto [current, depth] = pending.back();
+        pending.pop_back();
+        AppendLine(out, *current, depth, options);
+        for (std::size_t i = current->GetChildCount(); i-- > 0;) {
+            pending.emplace_back(current->GetChild(i), depth + 1);
+        }
+    }
+    return out;
+}
+
+}  // namespace kestrelsc
