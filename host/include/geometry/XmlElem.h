@@ -143,8 +143,8 @@ GEOMETRY_API void FreeXml(XmlElem* root);
 
 // How WriteXml lays text out.
 struct XmlWriteOptions {
-    int indent = 2;            // spaces per level; 0 or less writes everything on one line
-    bool declaration = true;   // starts with <?xml version="1.0" encoding="UTF-8"?>
+    int indent = 2;           // spaces per level; 0 or less writes everything on one line
+    bool declaration = true;  // starts with <?xml version="1.0" encoding="UTF-8"?>
 };
 
 // Writes the tree below root (root included) as UTF-8 XML text. Text and attribute values are

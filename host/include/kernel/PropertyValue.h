@@ -9,8 +9,8 @@
 #include "geometry/Image.h"
 #include "geometry/Shape.h"
 #include "geometry/ValueTypes.h"
-#include "utilities/Symbol.h"
 #include "utilities/SmartPtr.h"
+#include "utilities/Symbol.h"
 
 // The value of one property: a single value or an array of one value type.
 using PropertyValue = std::variant<
@@ -31,7 +31,8 @@ namespace detail {
 template <class T, class Variant>
 struct IsAlternative;
 template <class T, class... Ts>
-struct IsAlternative<T, std::variant<Ts...>> : std::bool_constant<(std::is_same_v<T, Ts> || ...)> {};
+struct IsAlternative<T, std::variant<Ts...>> : std::bool_constant<(std::is_same_v<T, Ts> || ...)> {
+};
 }  // namespace detail
 
 // True for exactly the types a property can hold.

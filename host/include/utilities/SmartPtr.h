@@ -30,10 +30,13 @@ public:
     // Assignment contract: the same pointer changes nothing; otherwise a new reference is taken on
     // the new object first, then the old one's reference is released.
     SmartPtr& operator=(T* object) noexcept {
-        if (object == object_) return *this;
-        if (object) AsRefCounted(object)->AddReference(this);
+        if (object == object_)
+            return *this;
+        if (object)
+            AsRefCounted(object)->AddReference(this);
         T* old = std::exchange(object_, object);
-        if (old) ReleaseReference(AsRefCounted(old), this);
+        if (old)
+            ReleaseReference(AsRefCounted(old), this);
         return *this;
     }
     SmartPtr& operator=(const SmartPtr& other) noexcept { return *this = other.object_; }
@@ -44,7 +47,8 @@ public:
     SmartPtr& operator=(SmartPtr&& other) noexcept {
         if (this != &other) {
             T* old = std::exchange(object_, std::exchange(other.object_, nullptr));
-            if (old) ReleaseReference(AsRefCounted(old), this);
+            if (old)
+                ReleaseReference(AsRefCounted(old), this);
         }
         return *this;
     }
@@ -65,10 +69,12 @@ public:
 private:
     static const RefCounted* AsRefCounted(T* object) noexcept { return object; }
     void Acquire() noexcept {
-        if (object_) AsRefCounted(object_)->AddReference(this);
+        if (object_)
+            AsRefCounted(object_)->AddReference(this);
     }
     void Drop() noexcept {
-        if (object_) ReleaseReference(AsRefCounted(std::exchange(object_, nullptr)), this);
+        if (object_)
+            ReleaseReference(AsRefCounted(std::exchange(object_, nullptr)), this);
     }
 
     T* object_ = nullptr;

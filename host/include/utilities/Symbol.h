@@ -21,7 +21,8 @@ public:
     constexpr Symbol() noexcept : entry_(nullptr) {}
     // Interns a NUL-terminated text; null gives the empty Symbol.
     Symbol(const char* text);
-    // Interns length bytes at text (which may hold NULs); null with length 0 gives the empty Symbol.
+    // Interns length bytes at text (which may hold NULs); null with length 0 gives the empty
+    // Symbol.
     Symbol(const char* text, std::size_t length);
     // Interns the text of a std::string, all of its bytes.
     Symbol(const std::string& text);
@@ -45,7 +46,9 @@ public:
     bool empty() const noexcept { return entry_ == nullptr; }
 
     // Exact comparison; interning makes it a pointer comparison.
-    friend bool operator==(const Symbol& a, const Symbol& b) noexcept { return a.entry_ == b.entry_; }
+    friend bool operator==(const Symbol& a, const Symbol& b) noexcept {
+        return a.entry_ == b.entry_;
+    }
     // Exact, case-sensitive comparison with a std::string.
     friend bool operator==(const Symbol& a, const std::string& b) noexcept { return a.view() == b; }
     friend bool operator==(const Symbol& a, std::string_view b) noexcept { return a.view() == b; }
