@@ -1,6 +1,8 @@
 // ValueText: the text form of every value kind carried in XML element text and attributes.
 #include "geometry/ValueText.h"
 
+#include "geometry/ValueComponents.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -269,21 +271,6 @@ Scan ScanReal(std::string_view text, std::size_t pos, Real& value) {
 }
 
 // ---- Compound values ----------------------------------------------------------------------------
-
-// The components of a compound value in their text order, as pointers into it.
-template <class V>
-auto Components(V& v) {
-    if constexpr (requires { v.orientation; }) {
-        return std::array{&v.position.x,    &v.position.y,    &v.position.z,    &v.orientation.x,
-                          &v.orientation.y, &v.orientation.z, &v.orientation.w, &v.scale};
-    } else if constexpr (requires { v.w; }) {
-        return std::array{&v.x, &v.y, &v.z, &v.w};
-    } else if constexpr (requires { v.z; }) {
-        return std::array{&v.x, &v.y, &v.z};
-    } else {
-        return std::array{&v.x, &v.y};
-    }
-}
 
 template <class V>
 void AppendCompound(std::string& out, const V& value) {

@@ -1,5 +1,8 @@
 // ParseXml and WriteXml: XML text to element trees and back, over pugixml.
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <string>
 #include <utility>
 #include <vector>
@@ -160,50 +163,129 @@ XmlElem* ParseXml(const std::string& text, bool keepWhitespace, std::string* err
 
 namespace {
 
-class StringWriter : public pugi::xml_writer {
-public:
-    explicit StringWriter(std::string& out) : out_(out) {}
-    void write(const void* data, size_t size) override {
-        out_.append(static_cast<const char*>(data), size);
+// Appends text escaped for element content (attribute false) or a double-quoted attribute value.
+// Markup characters become entity references; control characters that XML would change on
+// reading (CR, and tab and line feed in attributes) or cannot hold become character references;
+// U+0000, which XML cannot carry at all, becomes U+FFFD.
+void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
+    std::size_t plain = 0;
+    auto flush = [&](std::size_t end) { out.append(text.data() + plain, end - plain); };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const char* replacement = nullptr;
+        char reference[8];
+        switch (c) {
+            case '&':
+                replacement = "&amp;";
+                break;
+            case '<':
+                replacement = "&lt;";
+                break;
+            case '>':
+                replacement = "&gt;";
+                break;
+            case '"':
+                replacement = attribute ? "&quot;" : nullptr;
+                break;
+            case '\0':
+                replacement = "\xEF\xBF\xBD";
+                break;
+            case '\t':
+            case '\n':
+                if (attribute) {
+                    std::snprintf(reference, sizeof reference, "&#%u;", c);
+                    replacement = reference;
+                }
+                break;
+            default:
+                if (c < 0x20) {
+                    std::snprintf(reference, sizeof reference, "&#%u;", c);
+                    replacement = reference;
+                }
+                break;
+        }
+        if (!replacement) continue;
+        flush(i);
+        out += replacement;
+        plain = i + 1;
     }
+    flush(text.size());
+}
 
-private:
-    std::string& out_;
-};
+// Element text made only of white space would be dropped by the reader; its first character
+// goes as a character reference so that it survives.
+void AppendText(std::string& out, const std::string& text) {
+    if (!text.empty() && text.find_first_not_of(" \t\n\r") == std::string::npos) {
+        char reference[8];
+        std::snprintf(reference, sizeof reference, "&#%u;", static_cast<unsigned char>(text[0]));
+        out += reference;
+        AppendEscaped(out, std::string_view(text).substr(1), false);
+        return;
+    }
+    AppendEscaped(out, text, false);
+}
 
-void CopyInto(const XmlElem& element, pugi::xml_node node) {
+void AppendStartTag(std::string& out, const XmlElem& element) {
+    out += '<';
+    out += element.GetName().view();
     for (std::size_t i = 0; i < element.GetAttributeCount(); ++i) {
-        node.append_attribute(element.GetAttributeName(i).safe_c_str())
-            .set_value(element.GetAttributeText(i).c_str());
-    }
-    if (!element.GetText().empty()) {
-        node.append_child(pugi::node_pcdata).set_value(element.GetText().c_str());
+        out += ' ';
+        out += element.GetAttributeName(i).view();
+        out += "=\"";
+        AppendEscaped(out, element.GetAttributeText(i), true);
+        out += '"';
     }
 }
 
 }  // namespace
 
 std::string WriteXml(const XmlElem& root, const XmlWriteOptions& options) {
-    pugi::xml_document document;
-    pugi::xml_node top = document.append_child(root.GetName().safe_c_str());
-    CopyInto(root, top);
-    std::vector<std::pair<const XmlElem*, pugi::xml_node>> pending{{&root, top}};
-    while (!pending.empty()) {
-        auto [element, node] = pending.back();
-        pending.pop_back();
-        for (std::size_t i = 0; i < element->GetChildCount(); ++i) {
-            const XmlElem* child = element->GetChild(i);
-            pugi::xml_node childNode = node.append_child(child->GetName().safe_c_str());
-            CopyInto(*child, childNode);
-            pending.emplace_back(child, childNode);
-        }
-    }
     std::string out;
-    StringWriter writer(out);
-    unsigned flags = options.indent > 0 ? pugi::format_indent : pugi::format_raw;
-    if (!options.declaration)
-        flags |= pugi::format_no_declaration;
-    std::string indent(options.indent > 0 ? static_cast<std::size_t>(options.indent) : 0, ' ');
-    document.save(writer, indent.c_str(), flags, pugi::encoding_utf8);
+    if (options.declaration) out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    const std::size_t indent = options.indent > 0 ? static_cast<std::size_t>(options.indent) : 0;
+    // An element with both text and children is written without indentation below it, since
+    // white space added there would become part of its text.
+    struct Frame {
+        const XmlElem* element;
+        std::size_t nextChild;
+        std::size_t depth;
+        bool raw;
+    };
+    auto newLine = [&](std::size_t depth, bool raw) {
+        if (indent == 0 || raw) return;
+        out += '\n';
+        out.append(std::min<std::size_t>(depth, 64) * indent, ' ');
+    };
+    std::vector<Frame> stack;
+    auto open = [&](const XmlElem& element, std::size_t depth, bool raw) {
+        AppendStartTag(out, element);
+        if (element.GetChildCount() == 0 && element.GetText().empty()) {
+            out += "/>";
+            return;
+        }
+        out += '>';
+        AppendText(out, element.GetText());
+        const bool mixed = !element.GetText().empty() && element.GetChildCount() != 0;
+        stack.push_back({&element, 0, depth, raw || mixed});
+    };
+    open(root, 0, false);
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        const XmlElem& element = *frame.element;
+        if (frame.nextChild == element.GetChildCount()) {
+            if (element.GetChildCount() != 0) newLine(frame.depth, frame.raw);
+            out += "</";
+            out += element.GetName().view();
+            out += '>';
+            stack.pop_back();
+            continue;
+        }
+        const XmlElem* child = element.GetChild(frame.nextChild++);
+        const std::size_t depth = frame.depth + 1;
+        const bool raw = frame.raw;
+        newLine(depth, raw);
+        open(*child, depth, raw);
+    }
+    if (indent != 0) out += '\n';
     return out;
 }

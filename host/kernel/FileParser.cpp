@@ -30,15 +30,31 @@
 
 #include "utilities/OrbTracer.h"
 
-// The outcome of each fetch of one parser, from the fetch's end until its OnComplete returned.
+// The outcomes of a parser's most recent fetches. They outlive OnComplete so that a completion
+// handled later (queued by the parser, say) still finds its file; only the newest kKept stay.
 struct FileParser::FetchRecords {
     struct Record {
         bool succeeded = false;
         std::string text;  // the local path, or why the fetch failed
     };
+    static constexpr std::size_t kKept = 64;
+
+    // Stores the outcome of fetch id, forgetting the oldest beyond kKept. Call with mutex held.
+    Record& Add(std::uint64_t id) {
+        auto [place, added] = records.try_emplace(id);
+        if (added) {
+            order.push_back(id);
+            if (order.size() > kKept) {
+                records.erase(order.front());
+                order.pop_front();
+            }
+        }
+        return place->second;
+    }
 
     std::mutex mutex;
     std::unordered_map<std::uint64_t, Record> records;
+    std::deque<std::uint64_t> order;
 };
 
 namespace {
@@ -217,7 +233,7 @@ Resolution Resolve(std::string_view address) {
     return CheckReadableFile(std::move(url.text));
 }
 
-// One fetch: resolves the address, records the outcome, reports it, forgets it. keepAlive holds
+// One fetch: resolves the address, records the outcome and reports it. keepAlive holds
 // the parser until the fetch has ended (it may be null when the caller holds it meanwhile).
 class FetchJob {
 public:
@@ -249,7 +265,7 @@ private:
         bool succeeded = outcome.succeeded;
         try {
             std::lock_guard<std::mutex> lock(records_->mutex);
-            auto& record = records_->records[id_];
+            auto& record = records_->Add(id_);
             record.succeeded = succeeded;
             record.text = std::move(outcome.text);
         } catch (const std::exception&) {
@@ -269,10 +285,6 @@ private:
         } catch (...) {
             OrbTracer("kernel", "FileParser")(TRACE_ERROR, "fetch %llu: completion threw",
                                               static_cast<unsigned long long>(id_));
-        }
-        {
-            std::lock_guard<std::mutex> lock(records_->mutex);
-            records_->records.erase(id_);
         }
         parser_ = nullptr;
         keepAlive_ = nullptr;

@@ -112,35 +112,47 @@ std::string WideToUtf8Str(const std::wstring& text) {
     return out;
 }
 
+namespace {
+
+// A std::filesystem::path of a wide path. On POSIX the conversion goes through UTF-8 explicitly:
+// the library's own conversion follows the C locale and fails on any non-ASCII character.
+std::filesystem::path PathOf(const std::wstring& path) {
+#if defined(_WIN32)
+    return std::filesystem::path(path);
+#else
+    return std::filesystem::path(WideToUtf8Str(path));
+#endif
+}
+
+std::wstring WideOf(const std::filesystem::path& path) {
+#if defined(_WIN32)
+    return path.wstring();
+#else
+    return Utf8ToWideStr(Symbol(path.string()));
+#endif
+}
+
+}  // namespace
+
 std::wstring FileSystem::GenerateLongFilePath(const std::wstring& path, bool absolute) {
-    if (path.empty())
-        return path;
-    std::filesystem::path resolved(path);
+    if (path.empty()) return path;
+    std::filesystem::path resolved = PathOf(path);
     if (absolute && resolved.is_relative()) {
         std::error_code error;
         std::filesystem::path full = std::filesystem::absolute(resolved, error);
-        if (!error)
-            resolved = full;
+        if (!error) resolved = full;
     }
     resolved = resolved.lexically_normal();
+    std::wstring text = WideOf(resolved);
+    if (!resolved.is_absolute()) return text;  // the long form needs a full path
 #if defined(_WIN32)
-    std::wstring text = resolved.wstring();
     for (wchar_t& c : text) {
-        if (c == L'/')
-            c = L'\\';
+        if (c == L'/') c = L'\\';
     }
-    if (text.rfind(s_longPathPrefixW, 0) == 0)
-        return text;
+    if (text.rfind(s_longPathPrefixW, 0) == 0) return text;
     if (text.size() >= 2 && text[0] == L'\\' && text[1] == L'\\') {
         return s_longPathPrefixW + L"UNC\\" + text.substr(2);
     }
-    if (!resolved.is_absolute())
-        return text;  // the long form needs a full path
-    return s_longPathPrefixW + text;
-#else
-    std::wstring text = resolved.wstring();
-    if (!resolved.is_absolute())
-        return text;  // the long form needs a full path
-    return s_longPathPrefixW + text;
 #endif
+    return s_longPathPrefixW + text;
 }

@@ -6,6 +6,8 @@
 #include "geometry/XmlElem.h"
 #include "kernel/SerializedContentElement.h"
 #include "serializedContent/xmlwriter/NameTable.h"
+#include "serializedContent/xmlwriter/PropertyTypes.h"
+#include "utilities/OrbTracer.h"
 
 namespace serializedContent {
 
@@ -16,6 +18,35 @@ Symbol ContentName(const XmlElem* element) {
     std::string name = element->GetName();
     std::size_t colon = name.find(':');
     return colon == std::string::npos ? Symbol(name) : Symbol(name.substr(colon + 1));
+}
+
+// Reads the value of a property or array item through its kind's getter: from the "value"
+// attribute at valueIndex when there is one, from the element text otherwise.
+template <class T>
+T ReadValue(const XmlElem* element, std::size_t valueIndex) {
+    using Traits = PropertyTraits<T>;
+    using Kind = typename Traits::KindType;
+    if (valueIndex == XmlElem::npos) return Traits::FromKind((element->*Kind::text)());
+    return Traits::FromKind((element->*Kind::attribute)(valueIndex));
+}
+
+// Appends the values of the array's item children to values; other children are passed over.
+// The "count" attribute is not trusted: the items present decide.
+template <class T, class TextGetter, class AttributeGetter>
+void ParseArrayItems(const XmlElem* array, std::vector<T>& values, TextGetter textGetter,
+                     AttributeGetter attributeGetter) {
+    const std::size_t count = array->GetChildCount();
+    if (count == 0) return;
+    for (std::size_t k = 0; k < count; ++k) {
+        const XmlElem* item = array->GetChild(k);
+        if (!(item->GetName() == readerNames.property)) continue;
+        std::size_t valueIndex = item->FindAttribute(readerNames.value);
+        if (valueIndex == XmlElem::npos) {
+            values.push_back(PropertyTraits<T>::FromKind((item->*textGetter)()));
+        } else {
+            values.push_back(PropertyTraits<T>::FromKind((item->*attributeGetter)(valueIndex)));
+        }
+    }
 }
 
 }  // namespace
@@ -72,14 +103,47 @@ bool XmlParser::ParseItem(const XmlElem* element, SerializedContentElement* pare
     return true;
 }
 
-bool XmlParser::ParseProperty(const XmlElem* element, SerializedContentElement* /*owner*/) {
-    return element->FindAttribute(readerNames.type) != XmlElem::npos &&
-           element->FindAttribute(readerNames.name) != XmlElem::npos;
+bool XmlParser::ParseProperty(const XmlElem* element, SerializedContentElement* owner) {
+    const std::size_t typeIndex = element->FindAttribute(readerNames.type);
+    if (typeIndex == XmlElem::npos) return false;
+    const std::string typeText = element->GetAttributeText(typeIndex);
+    const std::size_t nameIndex = element->FindAttribute(readerNames.name);
+    if (nameIndex == XmlElem::npos) return false;
+    const Symbol name(element->GetAttributeText(nameIndex));
+    const std::size_t valueIndex = element->FindAttribute(readerNames.value);
+
+    const bool stored = AnyOf(SingleValueTypes{}, [&]<class T>() {
+        if (!(readerNames.*PropertyTraits<T>::name == typeText)) return false;
+        owner->AddProperty(name, ReadValue<T>(element, valueIndex));
+        return true;
+    });
+    if (stored) return true;
+    if (readerNames.imageType == typeText) return true;
+    if (readerNames.shapeType == typeText) return true;
+    OrbTracer("serializedContent", "XmlParser")(
+        TRACE_WARNING, "unhandled property type %s <----------------------------------- %d of %s\n",
+        typeText.c_str(), __LINE__, "serializedContent/xmlwriter/XmlParser");
+    return true;
 }
 
-bool XmlParser::ParsePropertyArray(const XmlElem* element, SerializedContentElement* /*owner*/) {
-    return element->FindAttribute(readerNames.arrayType) != XmlElem::npos &&
-           element->FindAttribute(readerNames.arrayName) != XmlElem::npos;
+bool XmlParser::ParsePropertyArray(const XmlElem* element, SerializedContentElement* owner) {
+    const std::size_t typeIndex = element->FindAttribute(readerNames.arrayType);
+    if (typeIndex == XmlElem::npos) return false;
+    const std::string typeText = element->GetAttributeText(typeIndex);
+    const std::size_t nameIndex = element->FindAttribute(readerNames.arrayName);
+    if (nameIndex == XmlElem::npos) return false;
+    const std::string nameText = element->GetAttributeText(nameIndex);
+
+    // Any other type text, "shape" included, stores nothing and is not reported.
+    AnyOf(ArrayValueTypes{}, [&]<class T>() {
+        if (!(readerNames.*PropertyTraits<T>::name == typeText)) return false;
+        using Kind = typename PropertyTraits<T>::KindType;
+        std::vector<T> values;
+        ParseArrayItems(element, values, Kind::text, Kind::attribute);
+        owner->AddProperty(Symbol(nameText), std::move(values));
+        return true;
+    });
+    return true;
 }
 
 }  // namespace serializedContent

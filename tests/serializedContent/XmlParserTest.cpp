@@ -69,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "<r><kestrel_sc:a><kestrel_sc:property type='int32' name='n'>1"
                  "</kestrel_sc:property><kestrel_sc:b/><kestrel_sc:property_array type='float' "
                  "name='f' count='0'/></kestrel_sc:a></r>",
-                 "figure(a(b))"},
+                 "figure(a[2](b))"},
         WalkCase{"RejectedPropertyLeavesSiblings",
                  "<r><kestrel_sc:a><kestrel_sc:property name='n'/><kestrel_sc:b/>"
                  "<kestrel_sc:property type='x'/><kestrel_sc:c/></kestrel_sc:a></r>",

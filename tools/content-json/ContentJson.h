@@ -1,9 +1,11 @@
-// The canonical JSON form of a content tree (docs/json.md).
+// The canonical JSON form of a content tree (docs/json.md), in both directions.
 #pragma once
 
 #include <string>
+#include <string_view>
 
-class SerializedContentElement;
+#include "kernel/SerializedContentElement.h"
+#include "utilities/SmartPtr.h"
 
 namespace contentjson {
 
@@ -16,5 +18,22 @@ struct JsonWriteOptions {
 // any depth are written without recursion.
 std::string WriteContentJson(const SerializedContentElement& element,
                              const JsonWriteOptions& options = {});
+
+// What reading JSON gave: the tree, or where and why it failed.
+struct JsonReadResult {
+    SmartPtr<SerializedContentElement> tree;  // the top element; null on failure
+    std::string path;     // JSON Pointer of the offending value ("/children/0/properties/2/value");
+                          // empty for a syntax error
+    std::string message;  // what is wrong; for a syntax error it starts with "line:column: "
+
+    explicit operator bool() const noexcept { return static_cast<bool>(tree); }
+    // "ok", or "<path>: <message>" / "<message>".
+    std::string description() const;
+};
+
+// Builds a content tree from canonical JSON text. Fails, building nothing, on text that is not
+// JSON, on a value of the wrong shape, an unknown type name, or an integer out of its type's
+// range.
+JsonReadResult ReadContentJson(std::string_view text);
 
 }  // namespace contentjson

@@ -52,8 +52,8 @@ public:
     // OnComplete is called, before GetFile returns. localName is where a remote file would be
     // stored; empty lets the host choose. The parser is kept alive until OnComplete has returned.
     std::uint64_t GetFile(const Symbol& address, bool asynchronous, const Symbol& localName);
-    // The local UTF-8 path of a fetched file; false for an unknown or failed fetch. Valid until
-    // OnComplete for that fetch returns.
+    // The local UTF-8 path of a fetched file; false for an unknown or failed fetch. The parser
+    // remembers its 64 most recent fetches.
     bool GetAsyncFileName(std::uint64_t fetchId, Symbol& name) const;
     // Why a fetch failed ("No such file or directory", ...); empty when it did not.
     Symbol GetAsyncError(std::uint64_t fetchId) const;

@@ -1,0 +1,193 @@
+#include "serializedContent/xmlwriter/XmlWriter.h"
+
+#include <string>
+
+#include "geometry/XmlElem.h"
+#include "serializedContent/xmlwriter/NameTable.h"
+#include "serializedContent/xmlwriter/PropertyTypes.h"
+
+namespace serializedContent {
+
+namespace {
+
+// Appends a new element named name to parent at once, before it gets attributes, so that
+// properties stand in the order of the visitor's calls.
+XmlElem* AppendElement(XmlElem* parent, const Symbol& name) {
+    XmlElem* element = NewXmlElem(name, false);
+    parent->AddChild(element);
+    return element;
+}
+
+// One single-valued property: "type", "name", then the value in the element text, except for
+// strings, whose text goes into a "value" attribute.
+template <class T>
+void WriteProperty(XmlElem* parent, const Symbol& name, const T& value) {
+    using Traits = PropertyTraits<T>;
+    using Kind = typename Traits::KindType;
+    XmlElem* element = AppendElement(parent, writerNames.property);
+    element->SetAttribute(writerNames.type, std::string(writerNames.*Traits::name));
+    element->SetAttribute(writerNames.name, std::string(name));
+    if constexpr (std::is_same_v<T, Symbol>) {
+        element->SetAttribute(writerNames.value, Traits::ToKind(value));
+    } else {
+        (element->*Kind::set)(Traits::ToKind(value));
+    }
+}
+
+// One array property: "type", "name", "count", then one bare item element per value, each
+// appended once its value is set.
+template <class T, class Setter>
+void WritePropertyArray(XmlElem* parent, const Symbol& typeName, const Symbol& name,
+                        const std::vector<T>& values, Setter setter) {
+    XmlElem* array = AppendElement(parent, writerNames.propertyArray);
+    array->SetAttribute(writerNames.arrayType, std::string(typeName));
+    array->SetAttribute(writerNames.arrayName, std::string(name));
+    array->SetAttribute(writerNames.arrayCount, static_cast<std::uint32_t>(values.size()));
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        XmlElem* item = NewXmlElem(writerNames.property, false);
+        (item->*setter)(PropertyTraits<T>::ToKind(values[i]));
+        array->AddChild(item);
+    }
+}
+
+template <class T>
+void WriteArray(XmlElem* parent, const Symbol& name, const std::vector<T>& values) {
+    using Traits = PropertyTraits<T>;
+    WritePropertyArray(parent, writerNames.*Traits::name, name, values, Traits::KindType::set);
+}
+
+}  // namespace
+
+XmlWriter::XmlWriter(XmlElem* parent) : currentElement(parent) {}
+
+XmlWriter::XmlWriter(const XmlWriter& other)
+    : SerializedContentVisitor(other), currentElement(other.currentElement) {}
+
+XmlWriter& XmlWriter::operator=(const XmlWriter& other) {
+    SerializedContentVisitor::operator=(other);
+    currentElement = other.currentElement;
+    return *this;
+}
+
+XmlWriter::~XmlWriter() = default;
+
+bool XmlWriter::StartElement(const Symbol& name, const SerializedContentElement* /*element*/) {
+    std::string elementName = "kestrel_sc:";
+    elementName.append(name.safe_c_str(), name.length());
+    currentElement = AppendElement(currentElement, Symbol(elementName));
+    return true;
+}
+
+bool XmlWriter::EndElement(const Symbol& /*name*/) {
+    if (currentElement && currentElement->GetParent()) currentElement = currentElement->GetParent();
+    return true;
+}
+
+// Arrays of value types the format has no array type name for are left out.
+void XmlWriter::Visit(const Symbol&, const std::vector<DHex>&) {}
+void XmlWriter::Visit(const Symbol&, const std::vector<Quaternion<float>>&) {}
+void XmlWriter::Visit(const Symbol&, const std::vector<FVec3>&) {}
+void XmlWriter::Visit(const Symbol&, const std::vector<DVec3>&) {}
+void XmlWriter::Visit(const Symbol&, const std::vector<DVec2>&) {}
+void XmlWriter::Visit(const Symbol&, const std::vector<FPoint3D>&) {}
+void XmlWriter::Visit(const Symbol&, const std::vector<DPoint3D>&) {}
+void XmlWriter::Visit(const Symbol&, const std::vector<std::int64_t>&) {}
+void XmlWriter::Visit(const Symbol&, const std::vector<std::int32_t>&) {}
+void XmlWriter::Visit(const Symbol&, const std::vector<std::int16_t>&) {}
+void XmlWriter::Visit(const Symbol&, const std::vector<std::int8_t>&) {}
+void XmlWriter::Visit(const Symbol&, const std::vector<std::uint64_t>&) {}
+void XmlWriter::Visit(const Symbol&, const std::vector<std::uint16_t>&) {}
+void XmlWriter::Visit(const Symbol&, const std::vector<std::uint8_t>&) {}
+void XmlWriter::Visit(const Symbol&, const DHex&) {}
+
+void XmlWriter::Visit(const Symbol& name, const std::vector<Color>& values) {
+    WriteArray(currentElement, name, values);
+}
+void XmlWriter::Visit(const Symbol& name, const std::vector<DPoint2D>& values) {
+    WriteArray(currentElement, name, values);
+}
+void XmlWriter::Visit(const Symbol& name, const std::vector<Symbol>& values) {
+    WriteArray(currentElement, name, values);
+}
+void XmlWriter::Visit(const Symbol& name, const std::vector<std::uint32_t>& values) {
+    WriteArray(currentElement, name, values);
+}
+void XmlWriter::Visit(const Symbol& name, const std::vector<float>& values) {
+    WriteArray(currentElement, name, values);
+}
+void XmlWriter::Visit(const Symbol& name, const std::vector<double>& values) {
+    WriteArray(currentElement, name, values);
+}
+void XmlWriter::Visit(const Symbol& name, const std::vector<bool>& values) {
+    WriteArray(currentElement, name, values);
+}
+
+void XmlWriter::Visit(const Symbol&, const std::vector<SmartPtr<Shape>>&) {}
+void XmlWriter::Visit(const Symbol&, const SmartPtr<Shape>&) {}
+void XmlWriter::Visit(const Symbol&, const SmartPtr<Image>&) {}
+
+void XmlWriter::Visit(const Symbol& name, const Color& value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, const Quaternion<float>& value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, const FVec3& value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, const DVec3& value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, const DVec2& value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, const FPoint3D& value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, const DPoint3D& value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, const DPoint2D& value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, const Location& value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, const Symbol& value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, std::int64_t value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, std::int32_t value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, std::int16_t value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, std::int8_t value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, std::uint64_t value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, std::uint32_t value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, std::uint16_t value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, std::uint8_t value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, float value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, double value) {
+    WriteProperty(currentElement, name, value);
+}
+void XmlWriter::Visit(const Symbol& name, bool value) {
+    WriteProperty(currentElement, name, value);
+}
+
+}  // namespace serializedContent
