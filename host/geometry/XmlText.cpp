@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -204,7 +204,8 @@ void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
                 }
                 break;
         }
-        if (!replacement) continue;
+        if (!replacement)
+            continue;
         flush(i);
         out += replacement;
         plain = i + 1;
@@ -241,7 +242,8 @@ void AppendStartTag(std::string& out, const XmlElem& element) {
 
 std::string WriteXml(const XmlElem& root, const XmlWriteOptions& options) {
     std::string out;
-    if (options.declaration) out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    if (options.declaration)
+        out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     const std::size_t indent = options.indent > 0 ? static_cast<std::size_t>(options.indent) : 0;
     // An element with both text and children is written without indentation below it, since
     // white space added there would become part of its text.
@@ -252,7 +254,8 @@ std::string WriteXml(const XmlElem& root, const XmlWriteOptions& options) {
         bool raw;
     };
     auto newLine = [&](std::size_t depth, bool raw) {
-        if (indent == 0 || raw) return;
+        if (indent == 0 || raw)
+            return;
         out += '\n';
         out.append(std::min<std::size_t>(depth, 64) * indent, ' ');
     };
@@ -273,7 +276,8 @@ std::string WriteXml(const XmlElem& root, const XmlWriteOptions& options) {
         Frame& frame = stack.back();
         const XmlElem& element = *frame.element;
         if (frame.nextChild == element.GetChildCount()) {
-            if (element.GetChildCount() != 0) newLine(frame.depth, frame.raw);
+            if (element.GetChildCount() != 0)
+                newLine(frame.depth, frame.raw);
             out += "</";
             out += element.GetName().view();
             out += '>';
@@ -286,6 +290,7 @@ std::string WriteXml(const XmlElem& root, const XmlWriteOptions& options) {
         newLine(depth, raw);
         open(*child, depth, raw);
     }
-    if (indent != 0) out += '\n';
+    if (indent != 0)
+        out += '\n';
     return out;
 }

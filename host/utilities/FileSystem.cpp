@@ -135,21 +135,26 @@ std::wstring WideOf(const std::filesystem::path& path) {
 }  // namespace
 
 std::wstring FileSystem::GenerateLongFilePath(const std::wstring& path, bool absolute) {
-    if (path.empty()) return path;
+    if (path.empty())
+        return path;
     std::filesystem::path resolved = PathOf(path);
     if (absolute && resolved.is_relative()) {
         std::error_code error;
         std::filesystem::path full = std::filesystem::absolute(resolved, error);
-        if (!error) resolved = full;
+        if (!error)
+            resolved = full;
     }
     resolved = resolved.lexically_normal();
     std::wstring text = WideOf(resolved);
-    if (!resolved.is_absolute()) return text;  // the long form needs a full path
+    if (!resolved.is_absolute())
+        return text;  // the long form needs a full path
 #if defined(_WIN32)
     for (wchar_t& c : text) {
-        if (c == L'/') c = L'\\';
+        if (c == L'/')
+            c = L'\\';
     }
-    if (text.rfind(s_longPathPrefixW, 0) == 0) return text;
+    if (text.rfind(s_longPathPrefixW, 0) == 0)
+        return text;
     if (text.size() >= 2 && text[0] == L'\\' && text[1] == L'\\') {
         return s_longPathPrefixW + L"UNC\\" + text.substr(2);
     }

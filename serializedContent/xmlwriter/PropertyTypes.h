@@ -129,8 +129,7 @@ using SingleValueTypes =
              FPoint3D, DVec2, DVec3, FVec3, Quaternion<float>, Symbol, Color>;
 
 // The element types of the arrays with a type name, in the order the reader compares them.
-using ArrayValueTypes =
-    TypeList<Symbol, bool, std::uint32_t, double, float, Color, DPoint2D>;
+using ArrayValueTypes = TypeList<Symbol, bool, std::uint32_t, double, float, Color, DPoint2D>;
 
 // Calls f.template operator()<T>() for each T of the list in order until one returns true;
 // true when one did.

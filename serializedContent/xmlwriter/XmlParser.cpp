@@ -26,7 +26,8 @@ template <class T>
 T ReadValue(const XmlElem* element, std::size_t valueIndex) {
     using Traits = PropertyTraits<T>;
     using Kind = typename Traits::KindType;
-    if (valueIndex == XmlElem::npos) return Traits::FromKind((element->*Kind::text)());
+    if (valueIndex == XmlElem::npos)
+        return Traits::FromKind((element->*Kind::text)());
     return Traits::FromKind((element->*Kind::attribute)(valueIndex));
 }
 
@@ -36,10 +37,12 @@ template <class T, class TextGetter, class AttributeGetter>
 void ParseArrayItems(const XmlElem* array, std::vector<T>& values, TextGetter textGetter,
                      AttributeGetter attributeGetter) {
     const std::size_t count = array->GetChildCount();
-    if (count == 0) return;
+    if (count == 0)
+        return;
     for (std::size_t k = 0; k < count; ++k) {
         const XmlElem* item = array->GetChild(k);
-        if (!(item->GetName() == readerNames.property)) continue;
+        if (!(item->GetName() == readerNames.property))
+            continue;
         std::size_t valueIndex = item->FindAttribute(readerNames.value);
         if (valueIndex == XmlElem::npos) {
             values.push_back(PropertyTraits<T>::FromKind((item->*textGetter)()));
@@ -105,21 +108,27 @@ bool XmlParser::ParseItem(const XmlElem* element, SerializedContentElement* pare
 
 bool XmlParser::ParseProperty(const XmlElem* element, SerializedContentElement* owner) {
     const std::size_t typeIndex = element->FindAttribute(readerNames.type);
-    if (typeIndex == XmlElem::npos) return false;
+    if (typeIndex == XmlElem::npos)
+        return false;
     const std::string typeText = element->GetAttributeText(typeIndex);
     const std::size_t nameIndex = element->FindAttribute(readerNames.name);
-    if (nameIndex == XmlElem::npos) return false;
+    if (nameIndex == XmlElem::npos)
+        return false;
     const Symbol name(element->GetAttributeText(nameIndex));
     const std::size_t valueIndex = element->FindAttribute(readerNames.value);
 
     const bool stored = AnyOf(SingleValueTypes{}, [&]<class T>() {
-        if (!(readerNames.*PropertyTraits<T>::name == typeText)) return false;
+        if (!(readerNames.*PropertyTraits<T>::name == typeText))
+            return false;
         owner->AddProperty(name, ReadValue<T>(element, valueIndex));
         return true;
     });
-    if (stored) return true;
-    if (readerNames.imageType == typeText) return true;
-    if (readerNames.shapeType == typeText) return true;
+    if (stored)
+        return true;
+    if (readerNames.imageType == typeText)
+        return true;
+    if (readerNames.shapeType == typeText)
+        return true;
     OrbTracer("serializedContent", "XmlParser")(
         TRACE_WARNING, "unhandled property type %s <----------------------------------- %d of %s\n",
         typeText.c_str(), __LINE__, "serializedContent/xmlwriter/XmlParser");
@@ -128,15 +137,18 @@ bool XmlParser::ParseProperty(const XmlElem* element, SerializedContentElement* 
 
 bool XmlParser::ParsePropertyArray(const XmlElem* element, SerializedContentElement* owner) {
     const std::size_t typeIndex = element->FindAttribute(readerNames.arrayType);
-    if (typeIndex == XmlElem::npos) return false;
+    if (typeIndex == XmlElem::npos)
+        return false;
     const std::string typeText = element->GetAttributeText(typeIndex);
     const std::size_t nameIndex = element->FindAttribute(readerNames.arrayName);
-    if (nameIndex == XmlElem::npos) return false;
+    if (nameIndex == XmlElem::npos)
+        return false;
     const std::string nameText = element->GetAttributeText(nameIndex);
 
     // Any other type text, "shape" included, stores nothing and is not reported.
     AnyOf(ArrayValueTypes{}, [&]<class T>() {
-        if (!(readerNames.*PropertyTraits<T>::name == typeText)) return false;
+        if (!(readerNames.*PropertyTraits<T>::name == typeText))
+            return false;
         using Kind = typename PropertyTraits<T>::KindType;
         std::vector<T> values;
         ParseArrayItems(element, values, Kind::text, Kind::attribute);

@@ -79,7 +79,8 @@ bool XmlWriter::StartElement(const Symbol& name, const SerializedContentElement*
 }
 
 bool XmlWriter::EndElement(const Symbol& /*name*/) {
-    if (currentElement && currentElement->GetParent()) currentElement = currentElement->GetParent();
+    if (currentElement && currentElement->GetParent())
+        currentElement = currentElement->GetParent();
     return true;
 }
 

@@ -268,7 +268,8 @@ TEST_F(FileParserTest, OnlyTheMostRecentFetchesAreRemembered) {
     EXPECT_FALSE(parser->GetAsyncFileName(failed, name));
     EXPECT_FALSE(parser->GetAsyncError(failed).empty());
     std::uint64_t last = 0;
-    for (int i = 0; i < 64; ++i) last = parser->GetFile(Symbol(file_), false, Symbol());
+    for (int i = 0; i < 64; ++i)
+        last = parser->GetFile(Symbol(file_), false, Symbol());
     EXPECT_FALSE(parser->GetAsyncFileName(first, name));  // pushed out by 64 newer fetches
     EXPECT_TRUE(parser->GetAsyncFileName(last, name));
 }

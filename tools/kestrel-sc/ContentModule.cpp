@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -104,7 +105,7 @@ LoadOutcome ContentModule::Load(const std::string& file) const {
     std::string reason = Diagnose(file);
     if (reason.empty()) {
         outcome.error = file + ": " + message;
-    } else if (!reason.empty() && std::isdigit(static_cast<unsigned char>(reason[0]))) {
+    } else if (std::isdigit(static_cast<unsigned char>(reason[0]))) {
         outcome.error = file + ":" + reason + " (" + message + ")";
     } else {
         outcome.error = file + ": " + reason + " (" + message + ")";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "ValueFormat.h"
 #include "kernel/SerializedContentElement.h"
 
 namespace kestrelsc {
@@ -11,13 +12,27 @@ namespace {
 
 constexpr std::size_t kMaxIndentDepth = 64;
 
-void AppendLine(std::string& out, const SerializedContentElement& element, std::size_t depth,
-                const TreeOptions& options) {
+void Indent(std::string& out, std::size_t depth, const TreeOptions& options) {
     out.append(std::min(depth, kMaxIndentDepth) * static_cast<std::size_t>(options.indent), ' ');
     if (depth > kMaxIndentDepth)
         out += "[depth " + std::to_string(depth) + "] ";
+}
+
+void AppendLines(std::string& out, const SerializedContentElement& element, std::size_t depth,
+                 const TreeOptions& options) {
+    Indent(out, depth, options);
     out += element.GetName().view();
     out += '\n';
+    for (const SerializedContentElement::Property& property : element.GetProperties()) {
+        Indent(out, depth + 1, options);
+        out += '@';
+        out += property.name.view();
+        out += ": ";
+        out += TypeName(property.value);
+        out += " = ";
+        out += ValueSummary(property.value, options.maxItems);
+        out += '\n';
+    }
 }
 
 }  // namespace
@@ -29,7 +44,7 @@ std::string FormatTree(const SerializedContentElement& element, const TreeOption
     while (!pending.empty()) {
         auto [current, depth] = pending.back();
         pending.pop_back();
-        AppendLine(out, *current, depth, options);
+        AppendLines(out, *current, depth, options);
         for (std::size_t i = current->GetChildCount(); i-- > 0;) {
             pending.emplace_back(current->GetChild(i), depth + 1);
         }

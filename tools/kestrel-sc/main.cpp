@@ -1,27 +1,28 @@
 // kestrel-sc: loads, inspects and converts serialized content files.
-#include <cstdio>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
 #include "ContentJson.h"
-#include "ContentModule.h"
+#include "Input.h"
 #include "OutputFile.h"
 #include "TreePrinter.h"
+#include "XmlOutput.h"
 
 namespace {
-
-using kestrelsc::ContentModule;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kExitCodes =
+    "Inputs are content files (XML) or canonical JSON, told apart by their first character.\n"
+    "\n"
     "Exit status:\n"
     "  0  success\n"
-    "  1  the input could not be loaded or the output not written\n"
+    "  1  the input could not be loaded, or the output not written\n"
     "  2  bad command line, or the module could not be opened\n";
 
 struct GlobalOptions {
@@ -33,21 +34,17 @@ void Report(const std::string& message) {
     std::cerr << "kestrel-sc: error: " << message << '\n';
 }
 
-// Opens the module and loads file; prints the error and gives the exit status on failure.
-int LoadOrReport(const GlobalOptions& global, const std::string& file,
-                 kestrelsc::LoadOutcome& outcome) {
-    std::string error;
-    ContentModule module = ContentModule::Open(global.modulePath, error);
-    if (!module) {
-        Report("cannot open the serialized-content module: " + error);
-        return kExitUsage;
-    }
-    outcome = module.Load(file);
-    if (!outcome) {
+void Warn(const GlobalOptions& global, const std::string& message) {
+    if (!global.quiet)
+        std::cerr << "kestrel-sc: warning: " << message << '\n';
+}
+
+// Loads file; prints the error and gives the exit status on failure.
+int Load(const GlobalOptions& global, const std::string& file, kestrelsc::LoadOutcome& outcome) {
+    int status = kestrelsc::LoadInput(global.modulePath, file, outcome);
+    if (status != kExitOk)
         Report(outcome.error);
-        return kExitFailed;
-    }
-    return kExitOk;
+    return status;
 }
 
 int Emit(const std::string& output, const std::string& text) {
@@ -75,41 +72,61 @@ int main(int argc, char** argv) {
     int status = kExitOk;
 
     std::string treeInput;
-    int treeIndent = 2;
-    CLI::App* tree = app.add_subcommand("tree", "Print the content tree as an indented outline");
-    tree->add_option("FILE", treeInput, "Content file to load")->required();
-    tree->add_option("--indent", treeIndent, "Spaces per level")->check(CLI::Range(0, 16));
-    tree->footer("Example:\n  kestrel-sc tree examples/assembly.xml");
+    kestrelsc::TreeOptions treeOptions;
+    CLI::App* tree = app.add_subcommand(
+        "tree", "Print the content tree: one line per element, one per property");
+    tree->add_option("FILE", treeInput, "Content file or canonical JSON to load")->required();
+    tree->add_option("--indent", treeOptions.indent, "Spaces per level")->check(CLI::Range(0, 16));
+    tree->add_option("--items", treeOptions.maxItems,
+                     "Array items shown before eliding the middle (default 8)");
+    tree->footer(
+        "Example:\n"
+        "  kestrel-sc tree examples/assembly.xml\n"
+        "Properties show as '@name: type = value'.");
     tree->callback([&] {
         kestrelsc::LoadOutcome outcome;
-        status = LoadOrReport(global, treeInput, outcome);
-        if (status != kExitOk)
-            return;
-        status = Emit("-", kestrelsc::FormatTree(*outcome.tree, {treeIndent}));
+        status = Load(global, treeInput, outcome);
+        if (status == kExitOk)
+            status = Emit("-", kestrelsc::FormatTree(*outcome.tree, treeOptions));
     });
 
-    std::string catInput, catOutput, catFormat = "json";
+    std::string catInput, catOutput, catFormat = "xml";
     int catIndent = 2;
     bool catCompact = false;
-    CLI::App* cat = app.add_subcommand("cat", "Write the loaded content in another form");
-    cat->add_option("FILE", catInput, "Content file to load")->required();
-    cat->add_option("-o,--output", catOutput, "Output file (default: standard output)");
-    cat->add_option("--to", catFormat, "Output form")->check(CLI::IsMember({"json"}));
+    CLI::App* cat = app.add_subcommand(
+        "cat", "Write the loaded content as a content file (XML) or canonical JSON");
+    cat->add_option("FILE", catInput, "Content file or canonical JSON to load")->required();
+    cat->add_option("-o,--output", catOutput, "Output file, replaced atomically (default: stdout)");
+    cat->add_option("--to", catFormat, "Output form: xml (default) or json")
+        ->check(CLI::IsMember({"xml", "json"}));
     auto* indentOption =
-        cat->add_option("--indent", catIndent, "Spaces per level")->check(CLI::Range(0, 16));
-    cat->add_flag("--compact", catCompact, "Write everything on one line")->excludes(indentOption);
+        cat->add_option("--indent", catIndent, "JSON: spaces per level")->check(CLI::Range(0, 16));
+    cat->add_flag("--compact", catCompact, "JSON: everything on one line")->excludes(indentOption);
     cat->footer(
         "Examples:\n"
-        "  kestrel-sc cat examples/assembly.xml --to json\n"
-        "  kestrel-sc cat examples/assembly.xml --to json -o assembly.json");
+        "  kestrel-sc cat examples/properties.xml --to json -o properties.json\n"
+        "  kestrel-sc cat properties.json -o properties.xml\n"
+        "  kestrel-sc cat examples/properties.xml        # rewrite in the writer's own layout");
     cat->callback([&] {
         kestrelsc::LoadOutcome outcome;
-        status = LoadOrReport(global, catInput, outcome);
+        status = Load(global, catInput, outcome);
         if (status != kExitOk)
             return;
-        contentjson::JsonWriteOptions options;
-        options.indent = catCompact ? 0 : catIndent;
-        status = Emit(catOutput, contentjson::WriteContentJson(*outcome.tree, options));
+        std::string text;
+        if (catFormat == "json") {
+            text = contentjson::WriteContentJson(*outcome.tree, {catCompact ? 0 : catIndent});
+        } else {
+            std::string error;
+            std::vector<std::string> warnings;
+            if (!kestrelsc::ContentToXml(*outcome.tree, text, error, warnings)) {
+                Report(catInput + ": " + error);
+                status = kExitFailed;
+                return;
+            }
+            for (const std::string& warning : warnings)
+                Warn(global, warning);
+        }
+        status = Emit(catOutput, text);
     });
 
     try {
