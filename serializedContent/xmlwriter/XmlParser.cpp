@@ -4,9 +4,12 @@
 #include <vector>
 
 #include "geometry/XmlElem.h"
+#include "kernel/ImageModules.h"
+#include "kernel/Loader.h"
 #include "kernel/SerializedContentElement.h"
 #include "serializedContent/xmlwriter/NameTable.h"
 #include "serializedContent/xmlwriter/PropertyTypes.h"
+#include "utilities/Base64.h"
 #include "utilities/OrbTracer.h"
 
 namespace serializedContent {
@@ -50,6 +53,28 @@ void ParseArrayItems(const XmlElem* array, std::vector<T>& values, TextGetter te
             values.push_back(PropertyTraits<T>::FromKind((item->*attributeGetter)(valueIndex)));
         }
     }
+}
+
+// The image branch: the element text is the Base64 of what the host's "bmp" loader module reads.
+// Every stop adds nothing; the "format" attribute is not read.
+void ReadImage(const XmlElem* element, SerializedContentElement* owner, const Symbol& name) {
+    const std::string& text = element->GetText();
+    std::vector<char> bytes;
+    if (!text.empty())
+        bytes = Base64::Decode(text.data(), text.size());
+    SmartPtr<Loader> loader = Loader::GetLoader();
+    if (!loader)
+        return;
+    SmartPtr<RefCounted> module;
+    if (!loader->LoadModule(Symbol("loader"), Symbol("image"), Symbol("bmp"), module))
+        return;
+    auto* parser = dynamic_cast<ImageParser*>(module.get());
+    if (!parser)
+        return;
+    SmartPtr<Image> image;
+    if (!parser->Parse(image, bytes.size(), bytes.data()))
+        return;
+    owner->AddProperty(name, image);
 }
 
 }  // namespace
@@ -125,8 +150,10 @@ bool XmlParser::ParseProperty(const XmlElem* element, SerializedContentElement* 
     });
     if (stored)
         return true;
-    if (readerNames.imageType == typeText)
+    if (readerNames.imageType == typeText) {
+        ReadImage(element, owner, name);
         return true;
+    }
     if (readerNames.shapeType == typeText)
         return true;
     OrbTracer("serializedContent", "XmlParser")(

@@ -3,8 +3,11 @@
 #include <string>
 
 #include "geometry/XmlElem.h"
+#include "kernel/ImageModules.h"
+#include "kernel/Loader.h"
 #include "serializedContent/xmlwriter/NameTable.h"
 #include "serializedContent/xmlwriter/PropertyTypes.h"
+#include "utilities/Base64.h"
 
 namespace serializedContent {
 
@@ -125,7 +128,28 @@ void XmlWriter::Visit(const Symbol& name, const std::vector<bool>& values) {
 
 void XmlWriter::Visit(const Symbol&, const std::vector<SmartPtr<Shape>>&) {}
 void XmlWriter::Visit(const Symbol&, const SmartPtr<Shape>&) {}
-void XmlWriter::Visit(const Symbol&, const SmartPtr<Image>&) {}
+void XmlWriter::Visit(const Symbol& name, const SmartPtr<Image>& value) {
+    XmlElem* element = AppendElement(currentElement, writerNames.property);
+    element->SetAttribute(writerNames.type, std::string(writerNames.imageType));
+    element->SetAttribute(writerNames.name, std::string(name));
+    // Each stop below leaves the element with "type" and "name" only.
+    SmartPtr<Loader> loader = Loader::GetLoader();
+    if (!loader)
+        return;
+    SmartPtr<RefCounted> module;
+    if (!loader->LoadModule(Symbol("saver"), Symbol("image"), Symbol("bmp"), module))
+        return;
+    auto* saver = dynamic_cast<ImageWriter*>(module.get());
+    if (!saver)
+        return;
+    std::uint64_t byteCount = 0;
+    const char* bytes = nullptr;
+    if (!saver->Write(value, byteCount, bytes))
+        return;
+    std::string encoded = Base64::Encode(bytes, static_cast<std::size_t>(byteCount));
+    element->SetAttribute(Symbol("format"), std::string("bmp"));
+    element->SetText(encoded);
+}
 
 void XmlWriter::Visit(const Symbol& name, const Color& value) {
     WriteProperty(currentElement, name, value);

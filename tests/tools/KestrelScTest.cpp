@@ -143,6 +143,64 @@ TEST(KestrelScTest, MillionLevelsDeepDocumentLoads) {
     EXPECT_NE(run.out.find("[depth 1000000] a\n"), std::string::npos);
 }
 
+TEST(KestrelScTest, TreeShowsEachPropertyUnderItsElement) {
+    ToolRun run = RunTool("tree " + Example("properties.xml"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const char* line :
+         {"  sampler\n", "    @count: int32 = -42\n", "    @mask: uint32 = 4294967295\n",
+          "    @serial: uint64 = 18446744073709551615\n", "    @label: string = \"Left & right\"\n",
+          "    @tint: color = #ff8000ff\n", "    @weights: float[] = [3] 0.2, 0.3, 0.5\n"}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
+    }
+}
+
+TEST(KestrelScTest, CatIsIdempotentAndJsonCarriesEverything) {
+    testfiles::TempDir dir;
+    const std::string xml1 = (dir.path() / "1.xml").string();
+    const std::string xml2 = (dir.path() / "2.xml").string();
+    const std::string json = (dir.path() / "p.json").string();
+    const std::string xml3 = (dir.path() / "3.xml").string();
+    ASSERT_EQ(RunTool("cat " + Example("properties.xml") + " -o " + xml1).status, 0);
+    ASSERT_EQ(RunTool("cat " + xml1 + " -o " + xml2).status, 0);
+    EXPECT_EQ(ReadFile(xml1), ReadFile(xml2));
+    ASSERT_EQ(RunTool("cat " + xml1 + " --to json -o " + json).status, 0);
+    ToolRun back = RunTool("cat " + json + " --to xml -o " + xml3);
+    ASSERT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(ReadFile(xml3), ReadFile(xml1));
+}
+
+TEST(KestrelScTest, ValueAttributesLoadLikeTheWritersOwnOutput) {
+    testfiles::TempDir dir;
+    auto handWritten = dir.Write("hand.xml", R"(<r><kestrel_sc:e>
+        <kestrel_sc:property type="int16" name="a" value="-7"/>
+        <kestrel_sc:property type="dvec3" name="b" value="1, 2, 3"/>
+        <kestrel_sc:property type="color" name="c" value="#FF8000"/>
+        <kestrel_sc:property type="double" name="d" value=" 0.1 "/>
+        </kestrel_sc:e></r>)");
+    auto own = dir.Write("own.xml", R"(<r><kestrel_sc:e>
+        <kestrel_sc:property type="int16" name="a">-7</kestrel_sc:property>
+        <kestrel_sc:property type="dvec3" name="b">1 2 3</kestrel_sc:property>
+        <kestrel_sc:property type="color" name="c">#ff8000ff</kestrel_sc:property>
+        <kestrel_sc:property type="double" name="d">0.1</kestrel_sc:property>
+        </kestrel_sc:e></r>)");
+    ToolRun a = RunTool("cat " + handWritten.string() + " --to json");
+    ToolRun b = RunTool("cat " + own.string() + " --to json");
+    ASSERT_EQ(a.status, 0) << a.err;
+    EXPECT_EQ(a.out, b.out);
+}
+
+TEST(KestrelScTest, JsonThatDoesNotFitNamesThePathAndWritesNothing) {
+    testfiles::TempDir dir;
+    auto json = dir.Write("bad.json", R"({"name": "figure", "properties": [], "children": [
+        {"name": "e", "properties": [{"name": "p", "type": "uint8", "value": 300}],
+         "children": []}]})");
+    const std::string out = (dir.path() / "out.xml").string();
+    ToolRun run = RunTool("cat " + json.string() + " --to xml -o " + out);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("/children/0/properties/0/value"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
 TEST(KestrelScTest, VersionAndHelp) {
     ToolRun version = RunTool("--version");
     EXPECT_EQ(version.status, 0);

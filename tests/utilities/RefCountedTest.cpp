@@ -60,7 +60,8 @@ TEST(SmartPtrTest, AssignmentTakesTheNewReferenceBeforeReleasingTheOld) {
     p = q;  // a loses its only reference
     EXPECT_EQ(log, (std::vector<const char*>{"hook", "deleted"}));
     EXPECT_EQ(b->GetReferenceCount(), 2);
-    p = p;  // self-assignment keeps b
+    SmartPtr<Probe>& alias = p;
+    p = alias;  // self-assignment keeps b
     EXPECT_EQ(b->GetReferenceCount(), 2);
     p = nullptr;
     q = nullptr;

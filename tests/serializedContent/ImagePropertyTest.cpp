@@ -1,0 +1,201 @@
+// The image property through test loader frameworks that offer, lack or misplace the modules.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "geometry/XmlElem.h"
+#include "kernel/ImageModules.h"
+#include "kernel/Loader.h"
+#include "kernel/SerializedContentElement.h"
+#include "serializedContent/xmlwriter/XmlParser.h"
+#include "serializedContent/xmlwriter/XmlWriter.h"
+#include "utilities/Base64.h"
+
+namespace {
+
+// Saves an image as its width in decimal text, or fails when told to.
+class FakeSaver : public ImageWriter {
+public:
+    explicit FakeSaver(bool succeed) : succeed_(succeed) {}
+    bool Write(const SmartPtr<Image>& image, std::uint64_t& byteCount,
+               const char*& bytes) override {
+        sawNull = !image;
+        sawZeroedOutputs = byteCount == 0 && bytes == nullptr;
+        if (!succeed_)
+            return false;
+        buffer_ = "BM" + std::to_string(image ? image->GetWidth() : 0);
+        byteCount = buffer_.size();
+        bytes = buffer_.data();
+        return true;
+    }
+    bool sawNull = false;
+    bool sawZeroedOutputs = false;
+
+private:
+    bool succeed_;
+    std::string buffer_;
+};
+
+// Reads "BM<width>" back into a width x 1 image, or fails when told to.
+class FakeLoader : public ImageParser {
+public:
+    explicit FakeLoader(bool succeed) : succeed_(succeed) {}
+    bool Parse(SmartPtr<Image>& image, std::uint64_t byteCount, const char* bytes) override {
+        seen.assign(bytes, bytes + byteCount);
+        ++calls;
+        if (!succeed_ || seen.rfind("BM", 0) != 0)
+            return false;
+        image = SmartPtr<Image>(new Image(std::stoul(seen.substr(2)), 1, PixelFormat::RGB8));
+        return true;
+    }
+    std::string seen;
+    int calls = 0;
+
+private:
+    bool succeed_;
+};
+
+enum class Offer { Nothing, WrongClass, Failing, Working };
+
+// A loader framework offering the "bmp" modules as told, and counting requests.
+class TestFramework : public Loader {
+public:
+    explicit TestFramework(Offer offer) : offer_(offer) {}
+    bool LoadModule(const Symbol& role, const Symbol& family, const Symbol& format,
+                    SmartPtr<RefCounted>& module) override {
+        requests.push_back(std::string(role) + "/" + std::string(family) + "/" +
+                           std::string(format));
+        switch (offer_) {
+            case Offer::Nothing:
+                return false;
+            case Offer::WrongClass:
+                module = SmartPtr<RefCounted>(new RefCounted);
+                return true;
+            case Offer::Failing:
+            case Offer::Working:
+                break;
+        }
+        const bool succeed = offer_ == Offer::Working;
+        if (role == std::string("saver")) {
+            saver = SmartPtr<FakeSaver>(new FakeSaver(succeed));
+            module = saver;
+        } else {
+            loader = SmartPtr<FakeLoader>(new FakeLoader(succeed));
+            module = loader;
+        }
+        return true;
+    }
+    std::vector<std::string> requests;
+    SmartPtr<FakeSaver> saver;
+    SmartPtr<FakeLoader> loader;
+
+private:
+    Offer offer_;
+};
+
+class ImagePropertyTest : public testing::Test {
+protected:
+    void TearDown() override { Loader::SetLoader(previous_); }
+    void Install(SmartPtr<Loader> framework) { previous_ = Loader::SetLoader(framework); }
+
+    // Writes one image property and gives the property element's attributes and text.
+    std::string Write(const SmartPtr<Image>& image) {
+        XmlElem* root = NewXmlElem(Symbol("r"), false);
+        serializedContent::XmlWriter(root).Visit(Symbol("logo"), image);
+        const XmlElem* element = root->GetChild(0);
+        std::string out;
+        for (std::size_t i = 0; i < element->GetAttributeCount(); ++i) {
+            out += std::string(element->GetAttributeName(i)) + "=" + element->GetAttributeText(i) +
+                   " ";
+        }
+        out += "[" + element->GetText() + "]";
+        FreeXml(root);
+        return out;
+    }
+
+    // Reads an image property element and gives the number of properties stored.
+    std::size_t Read(const std::string& element) {
+        XmlElem* root =
+            ParseXml("<r><kestrel_sc:e>" + element + "</kestrel_sc:e></r>", false, nullptr);
+        SmartPtr<SerializedContentElement> top(
+            SerializedContentElement::CreateTopElement("figure"));
+        serializedContent::XmlParser().Parse(root, top.get());
+        FreeXml(root);
+        stored_ = top;
+        return top->GetChild(0)->GetProperties().size();
+    }
+
+    SmartPtr<SerializedContentElement> stored_;
+    SmartPtr<Loader> previous_;
+};
+
+const std::string kBare = "type=image name=logo []";
+
+TEST_F(ImagePropertyTest, WithoutAFrameworkWritesTypeAndNameAndReadsNothing) {
+    Install(SmartPtr<Loader>());
+    EXPECT_EQ(Write(SmartPtr<Image>(new Image(2, 2, PixelFormat::RGBA8))), kBare);
+    EXPECT_EQ(Read("<kestrel_sc:property type='image' name='logo' format='bmp'>Qk0y"
+                   "</kestrel_sc:property>"),
+              0u);
+}
+
+struct StopCase {
+    const char* name;
+    Offer offer;
+};
+
+class ImageStopTest : public ImagePropertyTest, public testing::WithParamInterface<StopCase> {};
+
+TEST_P(ImageStopTest, EveryStopLeavesTypeAndNameOnlyAndReadsNothing) {
+    SmartPtr<TestFramework> framework(new TestFramework(GetParam().offer));
+    Install(framework);
+    EXPECT_EQ(Write(SmartPtr<Image>(new Image(3, 1, PixelFormat::RGB8))), kBare);
+    const std::string encoded = Base64::Encode("BM3", 3);
+    EXPECT_EQ(Read("<kestrel_sc:property type='image' name='logo' format='bmp'>" + encoded +
+                   "</kestrel_sc:property>"),
+              0u);
+    EXPECT_EQ(framework->requests,
+              (std::vector<std::string>{"saver/image/bmp", "loader/image/bmp"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Offers, ImageStopTest,
+                         testing::Values(StopCase{"ModuleMissing", Offer::Nothing},
+                                         StopCase{"WrongClass", Offer::WrongClass},
+                                         StopCase{"WriteAndParseFail", Offer::Failing}),
+                         [](const testing::TestParamInfo<StopCase>& info) {
+                             return info.param.name;
+                         });
+
+TEST_F(ImagePropertyTest, SavedBytesTravelAsBase64AndComeBack) {
+    SmartPtr<TestFramework> framework(new TestFramework(Offer::Working));
+    Install(framework);
+    const std::string written = Write(SmartPtr<Image>(new Image(42, 1, PixelFormat::RGB8)));
+    EXPECT_EQ(written, "type=image name=logo format=bmp [" + Base64::Encode("BM42", 4) + "]");
+    EXPECT_TRUE(framework->saver->sawZeroedOutputs);
+    ASSERT_EQ(Read("<kestrel_sc:property type='image' name='logo'>" + Base64::Encode("BM42", 4) +
+                   "</kestrel_sc:property>"),
+              1u);
+    EXPECT_EQ(framework->loader->seen, "BM42");
+    const auto& image = std::get<SmartPtr<Image>>(stored_->GetChild(0)->GetProperties()[0].value);
+    EXPECT_EQ(image->GetWidth(), 42u);
+}
+
+TEST_F(ImagePropertyTest, NullImageReachesTheSaverUnchanged) {
+    SmartPtr<TestFramework> framework(new TestFramework(Offer::Working));
+    Install(framework);
+    EXPECT_EQ(Write(SmartPtr<Image>()),
+              "type=image name=logo format=bmp [" + Base64::Encode("BM0", 3) + "]");
+    EXPECT_TRUE(framework->saver->sawNull);
+}
+
+TEST_F(ImagePropertyTest, EmptyTextAndAnyFormatStillAskTheBmpLoader) {
+    SmartPtr<TestFramework> framework(new TestFramework(Offer::Working));
+    Install(framework);
+    EXPECT_EQ(Read("<kestrel_sc:property type='image' name='logo' format='png' value='x'/>"), 0u);
+    EXPECT_EQ(framework->loader->calls, 1);
+    EXPECT_EQ(framework->loader->seen, "");
+    EXPECT_EQ(framework->requests, std::vector<std::string>{"loader/image/bmp"});
+}
+
+}  // namespace
