@@ -1,14 +1,23 @@
 #include "serializedContent/xmlwriter/XmlParser.h"
 
+#include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "geometry/MemoryPool.h"
+#include "geometry/Mesh.h"
+#include "geometry/PolyForm.h"
+#include "geometry/Shape.h"
+#include "geometry/VertexPool.h"
 #include "geometry/XmlElem.h"
 #include "kernel/ImageModules.h"
 #include "kernel/Loader.h"
 #include "kernel/SerializedContentElement.h"
 #include "serializedContent/xmlwriter/NameTable.h"
 #include "serializedContent/xmlwriter/PropertyTypes.h"
+#include "serializedContent/xmlwriter/ShapePayload.h"
 #include "utilities/Base64.h"
 #include "utilities/OrbTracer.h"
 
@@ -75,6 +84,99 @@ void ReadImage(const XmlElem* element, SerializedContentElement* owner, const Sy
     if (!parser->Parse(image, bytes.size(), bytes.data()))
         return;
     owner->AddProperty(name, image);
+}
+
+// Appends the records of one payload element ("vertices" or "triangles") to values: at most its
+// "count" (0 when absent) and never more than its decoded text holds.
+template <class T>
+void ReadPayload(const XmlElem* payload, std::vector<T>& values) {
+    std::uint32_t count = 0;
+    const std::size_t countIndex = payload->FindAttribute(Symbol("count"));
+    if (countIndex != XmlElem::npos) {
+        count = static_cast<std::uint32_t>(payload->GetAttributeAsInt(countIndex));
+    }
+    const std::string& text = payload->GetText();
+    if (text.empty())
+        return;
+    std::vector<char> bytes = Base64::Decode(text.data(), text.size());
+    TakeRecords(bytes, count, values);
+}
+
+// The shape branch: rebuilds a one-body shape from the two payloads. Every malformed element
+// stops without adding anything, and whatever was made before the stop is released.
+void ReadShape(const XmlElem* element, SerializedContentElement* owner, const Symbol& name) {
+    if (element->GetChildCount() != 2)
+        return;
+    const XmlElem* vertices = element->GetChild(0);
+    if (!vertices || !(vertices->GetName() == Symbol("vertices")))
+        return;
+    std::vector<float> positions;
+    ReadPayload(vertices, positions);
+    const XmlElem* triangles = element->GetChild(1);
+    if (!triangles || !(triangles->GetName() == Symbol("triangles")))
+        return;
+    std::vector<std::uint32_t> indices;
+    ReadPayload(triangles, indices);
+    const auto vertexCount = static_cast<std::uint32_t>(positions.size() / 3);
+    const std::size_t triangleCount = indices.size() / 3;
+
+    std::unique_ptr<PolyForm> polyForm(new (std::nothrow) PolyForm);
+    if (!polyForm)
+        return;
+    std::unique_ptr<VertexPool> pool(VertexPool::Construct(VertexType(1), vertexCount));
+    if (!pool)
+        return;
+    float* data = pool->Vertices();
+    const std::size_t recordLength = pool->GetRecordLength();
+    if (!data || recordLength < 3)
+        return;
+    for (std::size_t i = 0; i < vertexCount; ++i) {
+        std::memcpy(data + i * recordLength + (recordLength - 3), &positions[3 * i],
+                    3 * sizeof(float));
+    }
+    positions = {};
+    if (!polyForm->SetVertexPool(pool.get()))
+        return;
+    pool.release();
+    std::unique_ptr<Mesh> mesh(new (std::nothrow) Mesh);
+    if (!mesh)
+        return;
+    mesh->SetVertexType(VertexType(1));
+    if (!polyForm->AddMesh(mesh.get()))
+        return;
+    Mesh* added = mesh.release();
+    for (std::size_t t = 0; t < triangleCount; ++t)
+        added->AddTriangles(&indices[3 * t], 3);
+    added->Flush();
+    polyForm->GenerateVertexNormals();
+
+    SmartPtr<Face> face(new (std::nothrow) Face);
+    if (!face || !face->SetPolyForm(polyForm.get()))
+        return;
+    polyForm.release();
+    Shell* shell = new (MemoryPool::Allocate(sizeof(Shell), nullptr)) Shell;
+    if (!shell)
+        return;
+    if (!shell->AddFace(face.get())) {
+        delete shell;
+        return;
+    }
+    Region* region = new (MemoryPool::Allocate(sizeof(Region), nullptr)) Region;
+    if (!region || !region->AddShell(shell)) {
+        delete shell;
+        delete region;
+        return;
+    }
+    std::unique_ptr<Body> body(new (std::nothrow) Body);
+    if (!body || !body->AddRegion(region)) {
+        delete region;
+        return;
+    }
+    SmartPtr<Shape> shape(new (std::nothrow) Shape);
+    if (!shape || !shape->AddBody(body.get()))
+        return;
+    body.release();
+    owner->AddProperty(name, shape);
 }
 
 }  // namespace
@@ -154,8 +256,10 @@ bool XmlParser::ParseProperty(const XmlElem* element, SerializedContentElement* 
         ReadImage(element, owner, name);
         return true;
     }
-    if (readerNames.shapeType == typeText)
+    if (readerNames.shapeType == typeText) {
+        ReadShape(element, owner, name);
         return true;
+    }
     OrbTracer("serializedContent", "XmlParser")(
         TRACE_WARNING, "unhandled property type %s <----------------------------------- %d of %s\n",
         typeText.c_str(), __LINE__, "serializedContent/xmlwriter/XmlParser");

@@ -2,11 +2,16 @@
 
 #include <string>
 
+#include "geometry/Mesh.h"
+#include "geometry/PolyForm.h"
+#include "geometry/VertexPool.h"
 #include "geometry/XmlElem.h"
 #include "kernel/ImageModules.h"
 #include "kernel/Loader.h"
 #include "serializedContent/xmlwriter/NameTable.h"
 #include "serializedContent/xmlwriter/PropertyTypes.h"
+#include "serializedContent/xmlwriter/ShapePayload.h"
+#include "serializedContent/xmlwriter/ShapeWalkers.h"
 #include "utilities/Base64.h"
 
 namespace serializedContent {
@@ -126,8 +131,69 @@ void XmlWriter::Visit(const Symbol& name, const std::vector<bool>& values) {
     WriteArray(currentElement, name, values);
 }
 
-void XmlWriter::Visit(const Symbol&, const std::vector<SmartPtr<Shape>>&) {}
-void XmlWriter::Visit(const Symbol&, const SmartPtr<Shape>&) {}
+void XmlWriter::Visit(const Symbol& name, const std::vector<SmartPtr<Shape>>& values) {
+    XmlElem* array = AppendElement(currentElement, writerNames.propertyArray);
+    array->SetAttribute(writerNames.arrayType, std::string(writerNames.shapeType));
+    array->SetAttribute(writerNames.arrayName, std::string(name));
+    array->SetAttribute(writerNames.arrayCount, static_cast<std::uint32_t>(values.size()));
+    for (const SmartPtr<Shape>& shape : values) {
+        XmlElem* item = NewXmlElem(writerNames.property, false);
+        // Through the visitor table, so the shape lands after the array, not inside it.
+        SerializedContentVisitor& self = *this;
+        self.Visit(name, shape);
+        array->AddChild(item);
+    }
+}
+
+void XmlWriter::Visit(const Symbol& name, const SmartPtr<Shape>& value) {
+    if (!value)
+        return;
+    ShapeVisitor visitor;
+    value->Accept(visitor);
+    if (!visitor.polyForm)
+        return;
+    const VertexPool* pool = visitor.polyForm->GetVertexPool();
+    if (!pool)
+        return;
+
+    XmlElem* element = AppendElement(currentElement, writerNames.property);
+    element->SetAttribute(writerNames.type, std::string(writerNames.shapeType));
+    element->SetAttribute(writerNames.name, std::string(name));
+
+    const Symbol count("count");
+    XmlElem* vertices = AppendElement(element, Symbol("vertices"));
+    const std::uint32_t vertexCount = pool->GetVertexCount();
+    const std::size_t recordLength = pool->GetRecordLength();
+    vertices->SetAttribute(count, vertexCount);
+    // The position is the last three floats of each record, whatever else the record holds.
+    std::vector<float> positions;
+    positions.reserve(std::size_t{3} * vertexCount);
+    const float* data = pool->Vertices();
+    if (data && recordLength >= 3) {
+        for (std::size_t i = 0; i < vertexCount; ++i) {
+            const float* position = data + i * recordLength + (recordLength - 3);
+            positions.insert(positions.end(), position, position + 3);
+        }
+    }
+    positions.resize(std::size_t{3} * vertexCount);
+    std::string vertexText = EncodeRecords(positions.data(), positions.size());
+    vertices->SetAttribute(Symbol("vertices"), std::string("base64"));
+    vertices->SetText(vertexText);
+
+    XmlElem* triangles = AppendElement(element, Symbol("triangles"));
+    // A PolyForm without a mesh is written with no triangles, so the shape still reads back.
+    const Mesh* mesh = visitor.polyForm->GetMeshes().GetHead();
+    const std::uint32_t triangleCount = mesh ? mesh->GetNumTriangles() : 0;
+    std::vector<std::uint32_t> indices(std::size_t{3} * triangleCount, 0);
+    if (mesh) {
+        TriangleLoader loader(indices.data(), indices.size());
+        mesh->Accept(loader);
+    }
+    std::string triangleText = EncodeRecords(indices.data(), indices.size());
+    triangles->SetAttribute(count, triangleCount);
+    triangles->SetAttribute(Symbol("triangles"), std::string("base64"));
+    triangles->SetText(triangleText);
+}
 void XmlWriter::Visit(const Symbol& name, const SmartPtr<Image>& value) {
     XmlElem* element = AppendElement(currentElement, writerNames.property);
     element->SetAttribute(writerNames.type, std::string(writerNames.imageType));

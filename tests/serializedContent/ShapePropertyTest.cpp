@@ -1,0 +1,312 @@
+// Shapes through the writer, XML text and the reader, and every malformed shape element.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "geometry/MemoryPool.h"
+#include "geometry/Mesh.h"
+#include "geometry/MeshBuilder.h"
+#include "geometry/PolyForm.h"
+#include "geometry/Shape.h"
+#include "geometry/VertexPool.h"
+#include "geometry/XmlElem.h"
+#include "kernel/SerializedContentElement.h"
+#include "kernel/SerializedContentVisitor.h"
+#include "serializedContent/xmlwriter/XmlParser.h"
+#include "serializedContent/xmlwriter/XmlWriter.h"
+#include "utilities/Base64.h"
+
+namespace {
+
+using Tree = SmartPtr<SerializedContentElement>;
+
+std::string WriteShapes(const std::function<void(serializedContent::XmlWriter&)>& visit) {
+    XmlElem* root = NewXmlElem(Symbol("kestrel_sc:figure"), false);
+    XmlElem* element = NewXmlElem(Symbol("kestrel_sc:e"), false);
+    root->AddChild(element);
+    serializedContent::XmlWriter writer(element);
+    visit(writer);
+    std::string text = WriteXml(*root);
+    FreeXml(root);
+    return text;
+}
+
+// The shapes stored on element "e" of a document.
+std::vector<MeshData> ReadShapes(const std::string& text, std::size_t* otherProperties = nullptr) {
+    XmlElem* root = ParseXml(text, false, nullptr);
+    EXPECT_NE(root, nullptr) << text;
+    Tree top(SerializedContentElement::CreateTopElement("figure"));
+    serializedContent::XmlParser().Parse(root, top.get());
+    FreeXml(root);
+    std::vector<MeshData> meshes;
+    std::size_t others = 0;
+    for (const auto& property : top->GetChild(0)->GetProperties()) {
+        if (auto* shape = std::get_if<SmartPtr<Shape>>(&property.value)) {
+            meshes.push_back(ExtractMesh(**shape));
+        } else {
+            ++others;
+        }
+    }
+    if (otherProperties)
+        *otherProperties = others;
+    return meshes;
+}
+
+bool SameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * 4) == 0;
+}
+
+MeshData Tetrahedron() {
+    return {{0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3}};
+}
+
+TEST(ShapePropertyTest, PositionsAndTrianglesComeBackBitForBit) {
+    MeshData mesh = Tetrahedron();
+    mesh.positions[4] = std::bit_cast<float>(0x7fc01234u);  // a NaN with a payload
+    mesh.positions[5] = -0.0f;
+    mesh.positions[7] = std::bit_cast<float>(0x00000001u);  // the smallest subnormal
+    SmartPtr<Shape> shape = MakeMeshShape(mesh.positions, mesh.indices);
+    std::vector<MeshData> back = ReadShapes(WriteShapes([&](auto& w) { w.Visit("s", shape); }));
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_TRUE(SameBits(back[0].positions, mesh.positions));
+    EXPECT_EQ(back[0].indices, mesh.indices);  // order and winding kept
+}
+
+TEST(ShapePropertyTest, WrittenElementHasTheDocumentedLayout) {
+    MeshData mesh = Tetrahedron();
+    std::string text =
+        WriteShapes([&](auto& w) { w.Visit("s", MakeMeshShape(mesh.positions, mesh.indices)); });
+    const std::string vertices = Base64::Encode(mesh.positions.data(), 48);
+    const std::string triangles = Base64::Encode(mesh.indices.data(), 48);
+    EXPECT_NE(text.find("<kestrel_sc:property type=\"shape\" name=\"s\">\n"
+                        "      <vertices count=\"4\" vertices=\"base64\">" +
+                        vertices +
+                        "</vertices>\n"
+                        "      <triangles count=\"4\" triangles=\"base64\">" +
+                        triangles + "</triangles>"),
+              std::string::npos)
+        << text;
+}
+
+TEST(ShapePropertyTest, LongerRecordsAreWrittenByTheirPositionsAndReadBackAsType1) {
+    MeshData mesh = Tetrahedron();
+    for (unsigned type : {0u, 2u, 3u}) {
+        SmartPtr<Shape> shape = MakeMeshShape(mesh.positions, mesh.indices, VertexType(type));
+        ASSERT_TRUE(shape);
+        std::string text = WriteShapes([&](auto& w) { w.Visit("s", shape); });
+        XmlElem* root = ParseXml(text, false, nullptr);
+        Tree top(SerializedContentElement::CreateTopElement("figure"));
+        serializedContent::XmlParser().Parse(root, top.get());
+        FreeXml(root);
+        const auto& read = std::get<SmartPtr<Shape>>(top->GetChild(0)->GetProperties()[0].value);
+        MeshData back = ExtractMesh(*read);
+        EXPECT_TRUE(SameBits(back.positions, mesh.positions)) << type;
+        const Face* face = read->GetBody(0)->GetRegion(0)->GetShell(0)->GetFace(0);
+        EXPECT_EQ(face->GetPolyForm()->GetVertexPool()->GetVertexType(), VertexType(1));
+        const float* normal = face->GetPolyForm()->GetVertexPool()->GetNormal(3);
+        EXPECT_GT(std::abs(normal[0]) + std::abs(normal[1]) + std::abs(normal[2]), 0.5f);
+    }
+}
+
+TEST(ShapePropertyTest, WriterTakesTheLastFacesPolyFormAndItsFirstMesh) {
+    SmartPtr<Shape> shape(new Shape);
+    auto* body = new Body;
+    auto* region = new Region;
+    auto* shell = new Shell;
+    auto addFace = [&](std::vector<float> positions, std::vector<std::vector<std::uint32_t>> meshes,
+                       bool withPolyForm) {
+        SmartPtr<Face> face(new Face);
+        if (withPolyForm) {
+            auto* polyForm = new PolyForm;
+            VertexPool* pool = VertexPool::Construct(VertexType(0), positions.size() / 3);
+            std::memcpy(pool->Vertices(), positions.data(), positions.size() * 4);
+            polyForm->SetVertexPool(pool);
+            for (auto& indices : meshes) {
+                auto* mesh = new Mesh;
+                mesh->AddTriangles(indices.data(), static_cast<std::uint32_t>(indices.size()));
+                mesh->Flush();
+                polyForm->AddMesh(mesh);
+            }
+            face->SetPolyForm(polyForm);
+        }
+        shell->AddFace(face.get());
+    };
+    addFace({9, 9, 9}, {{0, 0, 0}}, true);
+    addFace({1, 2, 3, 4, 5, 6}, {{1, 0, 1}, {0, 0, 0}}, true);
+    addFace({}, {}, false);  // the last face has no PolyForm: the one before counts
+    region->AddShell(shell);
+    body->AddRegion(region);
+    shape->AddBody(body);
+    std::vector<MeshData> back = ReadShapes(WriteShapes([&](auto& w) { w.Visit("s", shape); }));
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].positions, (std::vector<float>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(back[0].indices, (std::vector<std::uint32_t>{1, 0, 1}));
+}
+
+TEST(ShapePropertyTest, EmptyPoolsAndMeshesStillMakeShapes) {
+    std::vector<MeshData> back = ReadShapes(WriteShapes([&](auto& w) {
+        w.Visit("empty", MakeMeshShape({}, {}));
+        w.Visit("points", MakeMeshShape({1, 2, 3}, {}));
+    }));
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_TRUE(back[0].positions.empty());
+    EXPECT_EQ(back[1].positions, (std::vector<float>{1, 2, 3}));
+    EXPECT_TRUE(back[1].indices.empty());
+}
+
+TEST(ShapePropertyTest, NothingIsWrittenForShapesWithoutAPool) {
+    SmartPtr<Shape> noFaces(new Shape);
+    std::string text = WriteShapes([&](auto& w) {
+        w.Visit("null", SmartPtr<Shape>());
+        w.Visit("hollow", noFaces);
+    });
+    EXPECT_EQ(text.find("kestrel_sc:property"), std::string::npos) << text;
+}
+
+TEST(ShapePropertyTest, ShapeListsComeBackAsSeparateShapesOfTheListsName) {
+    MeshData mesh = Tetrahedron();
+    SmartPtr<Shape> shape = MakeMeshShape(mesh.positions, mesh.indices);
+    std::string text = WriteShapes([&](auto& w) {
+        w.Visit("list", std::vector<SmartPtr<Shape>>{shape, SmartPtr<Shape>(), shape});
+        w.Visit("none", std::vector<SmartPtr<Shape>>{});
+    });
+    EXPECT_NE(text.find("<kestrel_sc:property_array type=\"shape\" name=\"list\" count=\"3\">\n"
+                        "      <kestrel_sc:property/>\n      <kestrel_sc:property/>\n"
+                        "      <kestrel_sc:property/>\n    </kestrel_sc:property_array>\n"
+                        "    <kestrel_sc:property type=\"shape\" name=\"list\">"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("<kestrel_sc:property_array type=\"shape\" name=\"none\" count=\"0\"/>"),
+              std::string::npos);
+    EXPECT_EQ(ReadShapes(text).size(), 2u);
+}
+
+TEST(ShapePropertyTest, MillionTrianglesRoundTrip) {
+    MeshData mesh;
+    const std::uint32_t side = 708;  // 708 x 708 grid: 1,000,000+ triangles
+    for (std::uint32_t y = 0; y <= side; ++y) {
+        for (std::uint32_t x = 0; x <= side; ++x) {
+            mesh.positions.insert(mesh.positions.end(), {float(x), float(y), float(x ^ y) * 0.1f});
+        }
+    }
+    for (std::uint32_t y = 0; y < side; ++y) {
+        for (std::uint32_t x = 0; x < side; ++x) {
+            std::uint32_t a = y * (side + 1) + x, b = a + 1, c = a + side + 1, d = c + 1;
+            mesh.indices.insert(mesh.indices.end(), {a, b, d, a, d, c});
+        }
+    }
+    ASSERT_GE(mesh.indices.size() / 3, 1000000u);
+    std::vector<MeshData> back = ReadShapes(WriteShapes(
+        [&](auto& w) { w.Visit("grid", MakeMeshShape(mesh.positions, mesh.indices)); }));
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_TRUE(SameBits(back[0].positions, mesh.positions));
+    EXPECT_TRUE(back[0].indices == mesh.indices);
+}
+
+struct MalformedCase {
+    const char* name;
+    std::string body;      // the children of the shape element
+    std::size_t shapes;    // shapes expected
+    std::size_t vertices;  // of the shape, when one is expected
+    std::size_t triangles;
+};
+
+class MalformedShapeTest : public testing::TestWithParam<MalformedCase> {};
+
+std::string Payload(const char* element, const char* count, const std::string& text) {
+    std::string out = std::string("<") + element;
+    if (count)
+        out += std::string(" count='") + count + "'";
+    return out + ">" + text + "</" + element + ">";
+}
+
+const std::string kOneVertex = Base64::Encode("\0\0\x80?\0\0\0@\0\0@@", 12);  // (1, 2, 3)
+const std::string kTwoTriangles = Base64::Encode(std::string(24, '\0').data(), 24);
+
+TEST_P(MalformedShapeTest, NeverStopsTheRestOfTheDocument) {
+    const std::string text = "<r><kestrel_sc:e><kestrel_sc:property type='shape' name='s'>" +
+                             GetParam().body +
+                             "</kestrel_sc:property><kestrel_sc:property type='int32' "
+                             "name='after'>1</kestrel_sc:property></kestrel_sc:e></r>";
+    std::size_t others = 0;
+    std::vector<MeshData> shapes = ReadShapes(text, &others);
+    EXPECT_EQ(others, 1u);  // the property after it is read
+    ASSERT_EQ(shapes.size(), GetParam().shapes);
+    if (!shapes.empty()) {
+        EXPECT_EQ(shapes[0].positions.size() / 3, GetParam().vertices);
+        EXPECT_EQ(shapes[0].indices.size() / 3, GetParam().triangles);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MalformedShapeTest,
+    testing::Values(
+        MalformedCase{
+            "WellFormed",
+            Payload("vertices", "1", kOneVertex) + Payload("triangles", "2", kTwoTriangles), 1, 1,
+            2},
+        MalformedCase{
+            "ChildrenSwapped",
+            Payload("triangles", "2", kTwoTriangles) + Payload("vertices", "1", kOneVertex), 0, 0,
+            0},
+        MalformedCase{"OnlyOneChild", Payload("vertices", "1", kOneVertex), 0, 0, 0},
+        MalformedCase{"ThirdChild",
+                      Payload("vertices", "1", kOneVertex) +
+                          Payload("triangles", "2", kTwoTriangles) + "<extra/>",
+                      0, 0, 0},
+        MalformedCase{"NoChildren", "", 0, 0, 0},
+        MalformedCase{"PrefixedNames",
+                      Payload("kestrel_sc:vertices", "1", kOneVertex) +
+                          Payload("kestrel_sc:triangles", "2", kTwoTriangles),
+                      0, 0, 0},
+        MalformedCase{
+            "CountsMissingTakeNothing",
+            Payload("vertices", nullptr, kOneVertex) + Payload("triangles", nullptr, kTwoTriangles),
+            1, 0, 0},
+        MalformedCase{
+            "CountSmallerTakesTheFirstRecords",
+            Payload("vertices", "1", kOneVertex) + Payload("triangles", "1", kTwoTriangles), 1, 1,
+            1},
+        MalformedCase{"CountLargerThanPayloadTakesWhatIsThere",
+                      Payload("vertices", "4294967295", kOneVertex) +
+                          Payload("triangles", "1000000", kTwoTriangles),
+                      1, 1, 2},
+        MalformedCase{
+            "NegativeCountIsHuge",
+            Payload("vertices", "-1", kOneVertex) + Payload("triangles", "-5", kTwoTriangles), 1, 1,
+            2},
+        MalformedCase{"EmptyPayloads",
+                      Payload("vertices", "10", "") + Payload("triangles", "10", ""), 1, 0, 0},
+        MalformedCase{"CorruptBase64KeepsWholeGroupsBeforeTheDamage",
+                      Payload("vertices", "1", "AAAAAAAAAAAA*AAAAAAAAAAA") +
+                          Payload("triangles", "2", "%%%%"),
+                      1, 0, 0},
+        MalformedCase{"PartialRecordIgnored",
+                      Payload("vertices", "2", Base64::Encode(std::string(20, 'x').data(), 20)) +
+                          Payload("triangles", "0", ""),
+                      1, 1, 0},
+        MalformedCase{
+            "IndicesBeyondTheVerticesPassUnchecked",
+            Payload("vertices", "1", kOneVertex) +
+                Payload("triangles", "1", Base64::Encode("\xff\xff\xff\xff\x07\0\0\0\0\0\0\0", 12)),
+            1, 1, 1}),
+    [](const testing::TestParamInfo<MalformedCase>& info) { return info.param.name; });
+
+TEST(ShapePropertyTest, ExhaustedGeometryPoolAddsNothingAndLeaksNothing) {
+    const std::string text = "<r><kestrel_sc:e><kestrel_sc:property type='shape' name='s'>" +
+                             Payload("vertices", "1", kOneVertex) +
+                             Payload("triangles", "2", kTwoTriangles) +
+                             "</kestrel_sc:property></kestrel_sc:e></r>";
+    for (std::size_t failures : {1u, 2u}) {
+        const std::size_t before = MemoryPool::GetCounters().liveBlocks;
+        MemoryPool::FailNextRequests(failures);
+        EXPECT_TRUE(ReadShapes(text).empty());
+        MemoryPool::FailNextRequests(0);
+        EXPECT_EQ(MemoryPool::GetCounters().liveBlocks, before);
+    }
+}
+
+}  // namespace
