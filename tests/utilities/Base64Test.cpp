@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <string_view>
@@ -224,6 +226,268 @@ TEST(Base64, RandomTextsStayInBoundsAndReportAByteOfTheText) {
             ASSERT_LT(result.offset, text.size());
             ASSERT_EQ(result.byte, static_cast<unsigned char>(text[result.offset]));
         }
+    }
+}
+
+// Below, the fast paths (whole groups, 16- and 32-character blocks) are checked against a plain
+// character-by-character decoder, at every length and at every place a block can be cut.
+
+std::string ReferenceEncode(const std::vector<char>& bytes) {
+    constexpr std::string_view kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t count = std::min<std::size_t>(3, bytes.size() - i);
+        unsigned bits = 0;
+        for (std::size_t k = 0; k < 3; ++k) {
+            bits = bits << 8 | (k < count ? static_cast<unsigned char>(bytes[i + k]) : 0u);
+        }
+        for (std::size_t k = 0; k < 4; ++k) {
+            text += k <= count ? kAlphabet[bits >> (18 - 6 * k) & 63] : '=';
+        }
+    }
+    return text;
+}
+
+int SextetOf(unsigned char c) {
+    if (c >= 'A' && c <= 'Z') {
+        return c - 'A';
+    }
+    if (c >= 'a' && c <= 'z') {
+        return c - 'a' + 26;
+    }
+    if (c >= '0' && c <= '9') {
+        return c - '0' + 52;
+    }
+    return c == '+' ? 62 : c == '/' ? 63 : -1;
+}
+
+bool IsSpace(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+struct Decoded {
+    std::vector<char> bytes;
+    Base64Result::Status status = Base64Result::Ok;
+    std::size_t offset = 0;
+    unsigned char byte = 0;
+};
+
+Decoded ReferenceDecode(std::string_view text) {
+    Decoded decoded;
+    unsigned sextets[4] = {};
+    int count = 0;
+    std::size_t lastAt = 0;
+    const auto fail = [&](Base64Result::Status status, std::size_t at) {
+        decoded.status = status;
+        decoded.offset = at;
+        decoded.byte = static_cast<unsigned char>(text[at]);
+        return decoded;
+    };
+    const auto flush = [&] {
+        unsigned bits = 0;
+        for (int k = 0; k < 4; ++k) {
+            bits = bits << 6 | (k < count ? sextets[k] : 0u);
+        }
+        for (int k = 0; k < count - 1; ++k) {
+            decoded.bytes.push_back(static_cast<char>(bits >> (16 - 8 * k)));
+        }
+        count = 0;
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (IsSpace(c)) {
+            continue;
+        }
+        if (const int sextet = SextetOf(c); sextet >= 0) {
+            sextets[count++] = unsigned(sextet);
+            lastAt = i;
+            if (count == 4) {
+                flush();
+            }
+            continue;
+        }
+        if (c != '=') {
+            return fail(InvalidCharacter, i);
+        }
+        if (count < 2) {
+            return fail(BadPadding, i);
+        }
+        int morePadding = 3 - count;
+        flush();
+        for (++i; i < text.size(); ++i) {
+            const auto next = static_cast<unsigned char>(text[i]);
+            if (IsSpace(next)) {
+                continue;
+            }
+            if (next == '=' && morePadding > 0) {
+                --morePadding;
+                continue;
+            }
+            return fail(SextetOf(next) >= 0 ? DataAfterPadding
+                        : next == '='       ? BadPadding
+                                            : InvalidCharacter,
+                        i);
+        }
+        return decoded;
+    }
+    if (count == 1) {
+        return fail(BadPadding, lastAt);
+    }
+    if (count > 1) {
+        flush();
+    }
+    return decoded;
+}
+
+// Decodes an exact-size heap copy of text, so the sanitizer catches any read past it.
+testing::AssertionResult DecodesAsTheReference(std::string_view text) {
+    const std::vector<char> copy(text.begin(), text.end());
+    Base64Result result;
+    result.offset = 12345;
+    const std::vector<char> bytes = Base64::Decode(copy.data(), copy.size(), result);
+    const Decoded expected = ReferenceDecode(text);
+    if (bytes != expected.bytes || result.status != expected.status ||
+        result.offset != expected.offset || result.byte != expected.byte) {
+        return testing::AssertionFailure()
+               << "text of " << text.size() << " characters \"" << text << "\": got "
+               << bytes.size() << " bytes, " << result.description() << "; expected "
+               << expected.bytes.size() << " bytes, status " << expected.status << " at "
+               << expected.offset;
+    }
+    return testing::AssertionSuccess();
+}
+
+std::string RandomText(std::mt19937& random, std::size_t payload) {
+    const std::vector<char> bytes = RandomBytes(random, payload);
+    return Base64::Encode(bytes.data(), bytes.size());
+}
+
+TEST(Base64, RoundTripsRandomBytesOfEveryLengthUpTo300) {
+    std::mt19937 random(300);
+    for (std::size_t size = 0; size <= 300; ++size) {
+        for (int trial = 0; trial < 4; ++trial) {
+            const std::vector<char> bytes = RandomBytes(random, size);
+            const std::string text = Base64::Encode(bytes.data(), bytes.size());
+            ASSERT_EQ(text, ReferenceEncode(bytes)) << size;
+            ASSERT_TRUE(DecodesAsTheReference(text));
+            ASSERT_EQ(Base64::Decode(text.data(), text.size()), bytes) << size;
+        }
+    }
+}
+
+TEST(Base64, RoundTripsPayloadsOfAFewMegabytes) {
+    std::mt19937 random(1 << 20);
+    for (const std::size_t size :
+         {std::size_t(1) << 20, (std::size_t(3) << 20) + 1, (std::size_t(4) << 20) + 2}) {
+        std::vector<char> bytes(size);
+        for (std::size_t i = 0; i < size; i += 4) {
+            const std::uint32_t word = random();
+            std::memcpy(bytes.data() + i, &word, std::min<std::size_t>(4, size - i));
+        }
+        const std::string text = Base64::Encode(bytes.data(), bytes.size());
+        ASSERT_EQ(text, ReferenceEncode(bytes)) << size;
+        Base64Result result;
+        ASSERT_EQ(Decode(text, result), bytes) << size;
+        ASSERT_TRUE(result) << size << ": " << result.description();
+    }
+}
+
+TEST(Base64, EncodesEveryByteValueAtEveryPlaceOfABlock) {
+    std::mt19937 random(256);
+    std::vector<char> bytes = RandomBytes(random, 60);
+    for (int value = 0; value < 256; ++value) {
+        for (std::size_t at = 0; at < bytes.size(); ++at) {
+            const char saved = bytes[at];
+            bytes[at] = static_cast<char>(value);
+            ASSERT_EQ(Base64::Encode(bytes.data(), bytes.size()), ReferenceEncode(bytes))
+                << value << " at " << at;
+            bytes[at] = saved;
+        }
+    }
+}
+
+TEST(Base64, DecodesEveryByteValueAtEveryPlaceOfABlock) {
+    std::mt19937 random(255);
+    const std::string text = RandomText(random, 72);  // 96 characters: 32 + 32 + 16 + 16
+    for (int value = 0; value < 256; ++value) {
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            std::string changed = text;
+            changed[at] = static_cast<char>(value);
+            ASSERT_TRUE(DecodesAsTheReference(changed)) << value << " at " << at;
+        }
+    }
+}
+
+struct Injection {
+    std::string_view name;
+    std::string_view piece;
+};
+
+const Injection kInjections[] = {
+    {"invalid byte", "*"},    {"non-ASCII byte", "\xC3\xA9"},
+    {"NUL", "\0"sv},          {"URL-safe digit", "-"},
+    {"space", " "},           {"tab", "\t"},
+    {"CR LF", "\r\n"},        {"padding", "="},
+    {"double padding", "=="}, {"padded group", "Zg=="},
+};
+
+TEST(Base64, DecodesAnInjectionAtEveryPlaceAsTheReference) {
+    std::mt19937 random(200);
+    // 200 characters without padding, with one '=' and with two.
+    const std::string texts[] = {RandomText(random, 150), RandomText(random, 149),
+                                 RandomText(random, 148)};
+    for (const auto& injection : kInjections) {
+        SCOPED_TRACE(injection.name);
+        for (const std::string& text : texts) {
+            for (std::size_t at = 0; at <= text.size(); ++at) {
+                std::string inserted = text;
+                inserted.insert(at, injection.piece);
+                ASSERT_TRUE(DecodesAsTheReference(inserted)) << "inserted at " << at;
+                std::string overwritten = text;
+                overwritten.replace(at, injection.piece.size(), injection.piece);
+                ASSERT_TRUE(DecodesAsTheReference(overwritten)) << "overwritten at " << at;
+            }
+        }
+    }
+}
+
+TEST(Base64, DecodesEveryLengthAroundTheBlockSizesAsTheReference) {
+    std::mt19937 random(32);
+    const std::string text = RandomText(random, 240);  // 320 characters
+    const struct {
+        std::string_view name;
+        std::string_view ending;  // replaces the last characters of the prefix
+    } rows[] = {
+        {"as cut", ""},  {"invalid last", "*"},   {"space last", " "},
+        {"padded", "="}, {"double padded", "=="}, {"line break", "\r\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (std::size_t size = row.ending.size(); size <= text.size(); ++size) {
+            std::string prefix = text.substr(0, size);
+            prefix.replace(size - row.ending.size(), row.ending.size(), row.ending);
+            ASSERT_TRUE(DecodesAsTheReference(prefix)) << size;
+        }
+    }
+}
+
+TEST(Base64, DecodesRandomLongTextsAsTheReference) {
+    std::mt19937 random(4096);
+    constexpr std::string_view kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    constexpr std::string_view kOthers = " \t\r\n==*\x80-";
+    std::uniform_int_distribution<std::size_t> length(0, 400);
+    std::uniform_int_distribution<std::size_t> letter(0, kAlphabet.size() - 1);
+    std::uniform_int_distribution<std::size_t> other(0, kOthers.size() - 1);
+    // Rare strangers, so long clean runs reach the blocks between them.
+    std::bernoulli_distribution stranger(0.01);
+    for (int trial = 0; trial < 5000; ++trial) {
+        std::string text(length(random), '\0');
+        for (char& c : text) {
+            c = stranger(random) ? kOthers[other(random)] : kAlphabet[letter(random)];
+        }
+        ASSERT_TRUE(DecodesAsTheReference(text));
     }
 }
 

@@ -1,87 +1,730 @@
 #include "ContentJson.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "geometry/ValueComponents.h"
+#include "geometry/ValueText.h"
 #include "kernel/SerializedContentElement.h"
+#include "serializedContent/xmlwriter/PropertyTypes.h"
 
 namespace contentjson {
 
 namespace {
 
+using Json = nlohmann::json;
+
+// ---- Type names ---------------------------------------------------------------------------------
+
+template <class T>
+struct IsVector : std::false_type {};
+template <class T>
+struct IsVector<std::vector<T>> : std::true_type {};
+
+template <class T>
+constexpr std::string_view kTypeName = serializedContent::PropertyTraits<T>::typeName;
+// The XML format has no name for it; JSON still carries it.
+template <>
+constexpr std::string_view kTypeName<DHex> = "dhex";
+
+// The JSON type name of a property value type: the element type's name and "[]" for arrays.
+template <class T>
+std::string JsonTypeName() {
+    if constexpr (IsVector<T>::value) {
+        return std::string(kTypeName<typename T::value_type>) + "[]";
+    } else {
+        return std::string(kTypeName<T>);
+    }
+}
+
+// ---- Shared pieces ------------------------------------------------------------------------------
+
 // A JSON string literal; bytes that are not UTF-8 become U+FFFD so the output stays valid JSON.
 void AppendString(std::string& out, std::string_view text) {
-    out += nlohmann::json(std::string(text))
-               .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    out += Json(std::string(text)).dump(-1, ' ', false, Json::error_handler_t::replace);
 }
+
+std::string Quoted(std::string_view text) {
+    std::string out;
+    AppendString(out, text);
+    return out;
+}
+
+// One JSON Pointer reference token ("~" and "/" escaped) with its leading "/".
+std::string PointerToken(std::string_view token) {
+    std::string out = "/";
+    for (char c : token) {
+        if (c == '~') {
+            out += "~0";
+        } else if (c == '/') {
+            out += "~1";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string PointerToken(std::size_t index) {
+    return "/" + std::to_string(index);
+}
+
+// Why a value could not be read, and where below the value being read (filled in on the way out).
+struct Fault {
+    std::string path;
+    std::string message;
+
+    bool Fail(std::string why) {
+        message = std::move(why);
+        return false;
+    }
+    bool FailBelow(std::string token) {
+        path.insert(0, token);
+        return false;
+    }
+};
+
+// The text of a number with a fraction or an exponent, which the DOM keeps as a binary value
+// (JSON text never makes one); see DomBuilder::number_float.
+std::string_view NumberText(const Json& json) {
+    const auto& bytes = json.get_binary();
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// ---- Value forms --------------------------------------------------------------------------------
+
+template <class T>
+concept Integer = std::is_integral_v<T> && !std::is_same_v<T, bool>;
+template <class T>
+concept Real = std::is_floating_point_v<T>;
+template <class T, class... Ts>
+concept OneOf = (std::is_same_v<T, Ts> || ...);
+// The values made of real components (Components() gives them in order).
+template <class T>
+concept Compound =
+    OneOf<T, DVec2, DVec3, FVec3, DPoint2D, DPoint3D, FPoint3D, Quaternion<float>, Location>;
+
+// How values of T are written (Write) and read back (Read); chosen by what kind of value T is.
+template <class T>
+struct Form;
+
+template <Integer T>
+struct Form<T> {
+    static void Write(std::string& out, T value, std::string_view) {
+        char buffer[24];
+        out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+    }
+    static bool Read(const Json& json, T& value, Fault& fault) {
+        if (json.is_number_unsigned()) {
+            return Narrow(json.get<std::uint64_t>(), value, fault);
+        }
+        if (json.is_number_integer()) {
+            return Narrow(json.get<std::int64_t>(), value, fault);
+        }
+        return fault.Fail("expected an integer");
+    }
+    template <class Wide>
+    static bool Narrow(Wide wide, T& value, Fault& fault) {
+        if (!std::in_range<T>(wide)) {
+            return fault.Fail("integer " + std::to_string(wide) + " out of range for " +
+                              std::string(kTypeName<T>));
+        }
+        value = static_cast<T>(wide);
+        return true;
+    }
+};
+
+template <Real T>
+struct Form<T> {
+    static constexpr const char* kExpected =
+        "expected a number or a string \"nan\", \"inf\" or \"-inf\"";
+
+    static void Write(std::string& out, T value, std::string_view) {
+        const std::size_t start = out.size();
+        if (!std::isfinite(value)) {
+            // The text forms of non-finite values need no escaping.
+            out += '"';
+            AppendValueText(out, value);
+            out += '"';
+            return;
+        }
+        AppendValueText(out, value);
+        // Without one of these, JSON readers take the number for an integer, and -0 for 0.
+        if (out.find_first_of(".eE", start) == std::string::npos) {
+            out += ".0";
+        }
+    }
+    static bool Read(const Json& json, T& value, Fault& fault) {
+        switch (json.type()) {
+            case Json::value_t::binary:
+                // Read from the text: through a double a float would be rounded twice.
+                return ParseValueText(NumberText(json), value) || fault.Fail(kExpected);
+            case Json::value_t::number_unsigned:
+                value = static_cast<T>(json.get<std::uint64_t>());
+                return true;
+            case Json::value_t::number_integer:
+                value = static_cast<T>(json.get<std::int64_t>());
+                return true;
+            case Json::value_t::string:
+                // Strings are for the values JSON numbers cannot hold.
+                if (!ParseValueText(json.get_ref<const std::string&>(), value) ||
+                    std::isfinite(value)) {
+                    return fault.Fail(kExpected);
+                }
+                return true;
+            default:
+                return fault.Fail(kExpected);
+        }
+    }
+};
+
+template <>
+struct Form<bool> {
+    static void Write(std::string& out, bool value, std::string_view) {
+        out += value ? "true" : "false";
+    }
+    static bool Read(const Json& json, bool& value, Fault& fault) {
+        if (!json.is_boolean()) {
+            return fault.Fail("expected true or false");
+        }
+        value = json.get<bool>();
+        return true;
+    }
+};
+
+template <>
+struct Form<Symbol> {
+    static void Write(std::string& out, const Symbol& value, std::string_view) {
+        AppendString(out, value.view());
+    }
+    static bool Read(const Json& json, Symbol& value, Fault& fault) {
+        if (!json.is_string()) {
+            return fault.Fail("expected a string");
+        }
+        value = Symbol(json.get_ref<const std::string&>());
+        return true;
+    }
+};
+
+template <>
+struct Form<Color> {
+    static void Write(std::string& out, const Color& value, std::string_view) {
+        out += '"';
+        AppendHexText(out, value.GetAsHex());
+        out += '"';
+    }
+    static bool Read(const Json& json, Color& value, Fault& fault) {
+        if (!json.is_string()) {
+            return fault.Fail("expected a string");
+        }
+        std::uint32_t packed = 0;
+        if (!ParseHexText(json.get_ref<const std::string&>(), packed)) {
+            return fault.Fail("expected a colour \"#rrggbbaa\"");
+        }
+        value = Color(packed);
+        return true;
+    }
+};
+
+template <>
+struct Form<DHex> {
+    static void Write(std::string& out, const DHex& value, std::string_view) {
+        char digits[16];
+        const char* end = std::to_chars(digits, digits + sizeof digits, value.value, 16).ptr;
+        out += "\"0x";
+        out.append(sizeof digits - std::size_t(end - digits), '0');
+        out.append(digits, std::size_t(end - digits));
+        out += '"';
+    }
+    static bool Read(const Json& json, DHex& value, Fault& fault) {
+        if (!json.is_string()) {
+            return fault.Fail("expected a string");
+        }
+        const std::string& text = json.get_ref<const std::string&>();
+        const std::size_t digits = text.size() - std::min<std::size_t>(text.size(), 2);
+        if (digits >= 1 && digits <= 16 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+            const char* end = text.data() + text.size();
+            const auto [ptr, ec] = std::from_chars(text.data() + 2, end, value.value, 16);
+            if (ec == std::errc() && ptr == end) {
+                return true;
+            }
+        }
+        return fault.Fail("expected \"0x\" and 1 to 16 hexadecimal digits");
+    }
+};
+
+template <Compound T>
+struct Form<T> {
+    using Component = std::remove_cvref_t<decltype(*Components(std::declval<T&>())[0])>;
+    static constexpr std::size_t kCount =
+        std::tuple_size_v<decltype(Components(std::declval<T&>()))>;
+
+    static void Write(std::string& out, const T& value, std::string_view comma) {
+        out += '[';
+        bool first = true;
+        for (const Component* component : Components(value)) {
+            if (!first) {
+                out += comma;
+            }
+            first = false;
+            Form<Component>::Write(out, *component, comma);
+        }
+        out += ']';
+    }
+    static bool Read(const Json& json, T& value, Fault& fault) {
+        if (!json.is_array() || json.size() != kCount) {
+            return fault.Fail("expected an array of " + std::to_string(kCount) + " numbers");
+        }
+        std::size_t index = 0;
+        for (Component* component : Components(value)) {
+            if (!Form<Component>::Read(json[index], *component, fault)) {
+                return fault.FailBelow(PointerToken(index));
+            }
+            ++index;
+        }
+        return true;
+    }
+};
+
+// Values with payloads of their own have no JSON form yet: they are written as null and refused
+// on reading. Each gets a Form of its own (an explicit specialization) when it gets a JSON form.
+template <OneOf<SmartPtr<Shape>, SmartPtr<Image>> T>
+struct Form<T> {
+    static constexpr bool kUnsupported = true;
+    static void Write(std::string& out, const T&, std::string_view) { out += "null"; }
+    static bool Read(const Json&, T&, Fault& fault) {
+        return fault.Fail(std::string(kTypeName<T>) + " values are not supported in JSON yet");
+    }
+};
+
+template <class T>
+concept Unsupported = Form<T>::kUnsupported;
+
+template <class T>
+struct Form<std::vector<T>> {
+    static void Write(std::string& out, const std::vector<T>& value, std::string_view comma) {
+        if constexpr (Unsupported<T>) {
+            out += "null";
+        } else {
+            out += '[';
+            bool first = true;
+            for (const auto& item : value) {
+                if (!first) {
+                    out += comma;
+                }
+                first = false;
+                Form<T>::Write(out, item, comma);
+            }
+            out += ']';
+        }
+    }
+    static bool Read(const Json& json, std::vector<T>& value, Fault& fault) {
+        if constexpr (Unsupported<T>) {
+            T item{};
+            return Form<T>::Read(json, item, fault);
+        } else {
+            if (!json.is_array()) {
+                return fault.Fail("expected an array");
+            }
+            value.reserve(json.size());
+            for (std::size_t index = 0; index < json.size(); ++index) {
+                T item{};
+                if (!Form<T>::Read(json[index], item, fault)) {
+                    return fault.FailBelow(PointerToken(index));
+                }
+                value.push_back(std::move(item));
+            }
+            return true;
+        }
+    }
+};
+
+// ---- The type table -----------------------------------------------------------------------------
+
+// One property value type: its JSON name and how a JSON value becomes a PropertyValue of it.
+struct TypeEntry {
+    std::string name;
+    bool (*read)(const Json& json, PropertyValue& value, Fault& fault);
+};
+
+template <class T>
+bool ReadAs(const Json& json, PropertyValue& value, Fault& fault) {
+    T read{};
+    if (!Form<T>::Read(json, read, fault)) {
+        return false;
+    }
+    value.emplace<T>(std::move(read));
+    return true;
+}
+
+template <std::size_t... I>
+std::array<TypeEntry, sizeof...(I)> MakeTypeTable(std::index_sequence<I...>) {
+    return {TypeEntry{JsonTypeName<std::variant_alternative_t<I, PropertyValue>>(),
+                      &ReadAs<std::variant_alternative_t<I, PropertyValue>>}...};
+}
+
+// Indexed like the alternatives of PropertyValue.
+const auto& TypeTable() {
+    static const auto table =
+        MakeTypeTable(std::make_index_sequence<std::variant_size_v<PropertyValue>>());
+    return table;
+}
+
+// ---- Writing ------------------------------------------------------------------------------------
 
 constexpr std::size_t kMaxIndentDepth = 64;
 
 class JsonWriter {
 public:
-    JsonWriter(std::string& out, int indent) : out_(out), indent_(indent > 0 ? indent : 0) {}
+    JsonWriter(std::string& out, int indent)
+        : out_(out),
+          indent_(indent > 0 ? std::size_t(indent) : 0),
+          colon_(indent_ ? ": " : ":"),
+          comma_(indent_ ? ", " : ",") {}
 
     // Indentation stops growing past kMaxIndentDepth so that very deep trees stay linear in size.
     void NewLine(std::size_t depth) {
-        if (indent_ == 0)
+        if (indent_ == 0) {
             return;
+        }
         out_ += '\n';
         out_.append(std::min(depth, kMaxIndentDepth) * indent_, ' ');
     }
-    const char* Separator() const { return indent_ ? ": " : ":"; }
 
     // Opens an element object up to the "children" array, which is left open.
     void OpenElement(const SerializedContentElement& element, std::size_t depth) {
         out_ += '{';
         NewLine(depth + 1);
-        out_ += "\"name\"";
-        out_ += Separator();
+        Member("name");
         AppendString(out_, element.GetName().view());
         out_ += ',';
         NewLine(depth + 1);
-        out_ += "\"properties\"";
-        out_ += Separator();
+        Member("properties");
         out_ += '[';
         const auto& properties = element.GetProperties();
         for (std::size_t i = 0; i < properties.size(); ++i) {
-            if (i)
+            if (i) {
                 out_ += ',';
+            }
             NewLine(depth + 2);
             WriteProperty(properties[i]);
         }
-        if (!properties.empty())
+        if (!properties.empty()) {
             NewLine(depth + 1);
+        }
         out_ += "],";
         NewLine(depth + 1);
-        out_ += "\"children\"";
-        out_ += Separator();
+        Member("children");
         out_ += '[';
     }
 
     void CloseElement(bool hadChildren, std::size_t depth) {
-        if (hadChildren)
+        if (hadChildren) {
             NewLine(depth + 1);
+        }
         out_ += ']';
         NewLine(depth);
         out_ += '}';
     }
 
 private:
+    void Member(std::string_view name) {
+        out_ += '"';
+        out_ += name;
+        out_ += '"';
+        out_ += colon_;
+    }
+
+    // A property is one line: {"name": ..., "type": ..., "value": ...}.
     void WriteProperty(const SerializedContentElement::Property& property) {
-        out_ += "{\"name\"";
-        out_ += Separator();
+        out_ += '{';
+        Member("name");
         AppendString(out_, property.name.view());
-        out_ += "}";
+        out_ += comma_;
+        Member("type");
+        out_ += '"';
+        out_ += TypeTable()[property.value.index()].name;
+        out_ += '"';
+        out_ += comma_;
+        Member("value");
+        std::visit([this]<class T>(const T& value) { Form<T>::Write(out_, value, comma_); },
+                   property.value);
+        out_ += '}';
     }
 
     std::string& out_;
     std::size_t indent_;
+    std::string_view colon_;
+    std::string_view comma_;
 };
 
+// ---- Parsing ------------------------------------------------------------------------------------
+
+// Builds the DOM as nlohmann's own parser does, with two differences: a member given twice is an
+// error rather than silently overwritten, and numbers with a fraction or an exponent keep their
+// text. Containers are held on an explicit stack, so depth costs no native stack.
+class DomBuilder {
+public:
+    explicit DomBuilder(Json& root, std::string_view text) : root_(root), text_(text) {}
+
+    std::string path;     // where parsing stopped, as a JSON Pointer; empty for syntax errors
+    std::string message;  // why
+
+    bool null() { return Add(nullptr); }
+    bool boolean(bool value) { return Add(value); }
+    bool number_integer(Json::number_integer_t value) { return Add(value); }
+    bool number_unsigned(Json::number_unsigned_t value) { return Add(value); }
+    bool number_float(Json::number_float_t, const std::string& text) {
+        return Add(Json::binary(Json::binary_t::container_type(text.begin(), text.end())));
+    }
+    bool string(std::string& value) { return Add(std::move(value)); }
+    // Only the binary formats make these.
+    bool binary(Json::binary_t&) { return false; }
+    bool start_object(std::size_t) {
+        open_.push_back(Add(Json::value_t::object));
+        return true;
+    }
+    bool key(std::string& key) {
+        // try_emplace leaves key alone when it is already there.
+        auto [it, added] = open_.back()->get_ref<Json::object_t&>().try_emplace(std::move(key));
+        if (!added) {
+            path = PathOf(open_.size() - 1) + PointerToken(key);
+            message = "duplicate member " + Quoted(key);
+            return false;
+        }
+        member_ = &it->second;
+        return true;
+    }
+    bool end_object() {
+        open_.pop_back();
+        return true;
+    }
+    bool start_array(std::size_t) {
+        open_.push_back(Add(Json::value_t::array));
+        return true;
+    }
+    bool end_array() {
+        open_.pop_back();
+        return true;
+    }
+    bool parse_error(std::size_t position, const std::string& lastToken, const Json::exception& e) {
+        message = Position(position) + ": " + Explanation(e.what(), lastToken);
+        return false;
+    }
+
+private:
+    template <class Value>
+    Json* Add(Value&& value) {
+        if (open_.empty()) {
+            root_ = Json(std::forward<Value>(value));
+            return &root_;
+        }
+        Json& container = *open_.back();
+        if (container.is_array()) {
+            container.get_ref<Json::array_t&>().emplace_back(std::forward<Value>(value));
+            return &container.back();
+        }
+        *member_ = Json(std::forward<Value>(value));
+        return member_;
+    }
+
+    // The JSON Pointer of the open container at level.
+    std::string PathOf(std::size_t level) const {
+        std::string out;
+        for (std::size_t i = 1; i <= level; ++i) {
+            const Json& parent = *open_[i - 1];
+            if (parent.is_array()) {
+                // An open container is always the last item of its parent.
+                out += PointerToken(parent.size() - 1);
+                continue;
+            }
+            for (auto it = parent.begin(); it != parent.end(); ++it) {
+                if (&*it == open_[i]) {
+                    out += PointerToken(it.key());
+                    break;
+                }
+            }
+        }
+        return out;
+    }
+
+    // "line:column" of the character at position (counted from 1, as the parser counts them).
+    std::string Position(std::size_t position) const {
+        const std::size_t index = std::min(position > 0 ? position - 1 : 0, text_.size());
+        const std::string_view before = text_.substr(0, index);
+        const std::size_t line = 1 + std::size_t(std::count(before.begin(), before.end(), '\n'));
+        const std::size_t lineStart = before.rfind('\n') + 1;  // 0 when there is none
+        return std::to_string(line) + ":" + std::to_string(index - lineStart + 1);
+    }
+
+    // nlohmann's message without its id, position and echo of the last token.
+    static std::string Explanation(std::string what, const std::string& lastToken) {
+        if (const auto id = what.find("] ");
+            what.starts_with("[json.exception.") && id != std::string::npos) {
+            what.erase(0, id + 2);
+        }
+        if (what.starts_with("parse error")) {
+            if (const auto colon = what.find(": "); colon != std::string::npos) {
+                what.erase(0, colon + 2);
+            }
+        }
+        const std::string echo = "; last read: '" + lastToken + "'";
+        if (const auto at = what.find(echo); at != std::string::npos) {
+            what.erase(at, echo.size());
+        }
+        return what;
+    }
+
+    Json& root_;
+    std::string_view text_;
+    std::vector<Json*> open_;
+    Json* member_ = nullptr;
+};
+
+// ---- Reading ------------------------------------------------------------------------------------
+
+// Fails on a value that is not an object or has a member not in names.
+template <std::size_t N>
+bool CheckMembers(const Json& json, const std::array<std::string_view, N>& names, Fault& fault) {
+    if (!json.is_object()) {
+        return fault.Fail("expected an object");
+    }
+    for (auto it = json.begin(); it != json.end(); ++it) {
+        if (std::find(names.begin(), names.end(), it.key()) == names.end()) {
+            fault.path = PointerToken(it.key());
+            return fault.Fail("unknown member " + Quoted(it.key()));
+        }
+    }
+    return true;
+}
+
+// The member called name of an object, or null.
+const Json* FindMember(const Json& object, std::string_view name) {
+    const auto it = object.find(name);
+    return it == object.end() ? nullptr : &*it;
+}
+
+// The member called name, which must be present and a string; null on failure.
+const std::string* StringMember(const Json& object, std::string_view name, Fault& fault) {
+    const Json* member = FindMember(object, name);
+    if (!member) {
+        fault.Fail("missing member " + Quoted(name));
+        return nullptr;
+    }
+    if (!member->is_string()) {
+        fault.path = PointerToken(name);
+        fault.Fail("expected a string");
+        return nullptr;
+    }
+    return &member->get_ref<const std::string&>();
+}
+
+// The member called name, which must be an array when present (absent, it is empty); null on
+// failure.
+const Json::array_t* ArrayMember(const Json& object, std::string_view name, Fault& fault) {
+    static const Json::array_t kEmpty;
+    const Json* member = FindMember(object, name);
+    if (!member) {
+        return &kEmpty;
+    }
+    if (!member->is_array()) {
+        fault.path = PointerToken(name);
+        fault.Fail("expected an array");
+        return nullptr;
+    }
+    return &member->get_ref<const Json::array_t&>();
+}
+
+bool ReadProperty(const Json& json, SerializedContentElement& element, Fault& fault) {
+    static constexpr std::array<std::string_view, 3> kMembers{"name", "type", "value"};
+    if (!CheckMembers(json, kMembers, fault)) {
+        return false;
+    }
+    const std::string* name = StringMember(json, "name", fault);
+    if (!name) {
+        return false;
+    }
+    const std::string* type = StringMember(json, "type", fault);
+    if (!type) {
+        return false;
+    }
+    const auto& table = TypeTable();
+    const auto entry = std::find_if(table.begin(), table.end(),
+                                    [&](const TypeEntry& e) { return e.name == *type; });
+    if (entry == table.end()) {
+        fault.path = "/type";
+        return fault.Fail("unknown type " + Quoted(*type));
+    }
+    const Json* jsonValue = FindMember(json, "value");
+    if (!jsonValue) {
+        return fault.Fail("missing member \"value\"");
+    }
+    PropertyValue value;
+    if (!entry->read(*jsonValue, value, fault)) {
+        return fault.FailBelow("/value");
+    }
+    element.AddPropertyValue(Symbol(*name), std::move(value));
+    return true;
+}
+
+// Reads the element object json: creates it (as a top element when parent is null) with its
+// properties, and gives its children to the caller; null on failure.
+SerializedContentElement* ReadElement(const Json& json, SerializedContentElement* parent,
+                                      SmartPtr<SerializedContentElement>& top,
+                                      const Json::array_t*& children, Fault& fault) {
+    static constexpr std::array<std::string_view, 3> kMembers{"name", "properties", "children"};
+    if (!CheckMembers(json, kMembers, fault)) {
+        return nullptr;
+    }
+    const std::string* name = StringMember(json, "name", fault);
+    if (!name) {
+        return nullptr;
+    }
+    const Json::array_t* properties = ArrayMember(json, "properties", fault);
+    if (!properties) {
+        return nullptr;
+    }
+    children = ArrayMember(json, "children", fault);
+    if (!children) {
+        return nullptr;
+    }
+    SerializedContentElement* element = nullptr;
+    if (parent) {
+        element = parent->StartContent(Symbol(*name));
+    } else {
+        top = SmartPtr<SerializedContentElement>(
+            SerializedContentElement::CreateTopElement(Symbol(*name)));
+        element = top.get();
+    }
+    for (std::size_t i = 0; i < properties->size(); ++i) {
+        if (!ReadProperty((*properties)[i], *element, fault)) {
+            fault.FailBelow("/properties" + PointerToken(i));
+            return nullptr;
+        }
+    }
+    return element;
+}
+
 }  // namespace
+
+std::string JsonReadResult::description() const {
+    if (tree) {
+        return "ok";
+    }
+    return path.empty() ? message : path + ": " + message;
+}
 
 std::string WriteContentJson(const SerializedContentElement& element,
                              const JsonWriteOptions& options) {
@@ -102,8 +745,9 @@ std::string WriteContentJson(const SerializedContentElement& element,
             stack.pop_back();
             continue;
         }
-        if (frame.nextChild)
+        if (frame.nextChild) {
             out += ',';
+        }
         const SerializedContentElement* child = frame.element->GetChild(frame.nextChild++);
         std::size_t depth = frame.depth + 2;
         writer.NewLine(depth);
@@ -112,6 +756,58 @@ std::string WriteContentJson(const SerializedContentElement& element,
     }
     out += '\n';
     return out;
+}
+
+JsonReadResult ReadContentJson(std::string_view text) {
+    JsonReadResult result;
+    Json dom;
+    DomBuilder builder(dom, text);
+    if (!Json::sax_parse(text, &builder)) {
+        result.path = std::move(builder.path);
+        result.message = std::move(builder.message);
+        return result;
+    }
+
+    SmartPtr<SerializedContentElement> top;
+    Fault fault;
+    // Frames hold an element being read, its children and the next child to read.
+    struct Frame {
+        SerializedContentElement* element;
+        const Json::array_t* children;
+        std::size_t nextChild;
+    };
+    std::vector<Frame> stack;
+    const Json::array_t* children = nullptr;
+    SerializedContentElement* element = ReadElement(dom, nullptr, top, children, fault);
+    if (element) {
+        stack.push_back({element, children, 0});
+    }
+    while (element && !stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.nextChild == frame.children->size()) {
+            if (stack.size() > 1) {
+                frame.element->EndContent();
+            }
+            stack.pop_back();
+            continue;
+        }
+        const Json& child = (*frame.children)[frame.nextChild++];
+        element = ReadElement(child, frame.element, top, children, fault);
+        if (element) {
+            stack.push_back({element, children, 0});
+        }
+    }
+    if (!element) {
+        std::string path;
+        for (const Frame& frame : stack) {
+            path += "/children" + PointerToken(frame.nextChild - 1);
+        }
+        result.path = path + fault.path;
+        result.message = std::move(fault.message);
+        return result;
+    }
+    result.tree = std::move(top);
+    return result;
 }
 
 }  // namespace contentjson

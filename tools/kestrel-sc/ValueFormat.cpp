@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "geometry/MeshBuilder.h"
 #include "geometry/ValueText.h"
 #include "serializedContent/xmlwriter/PropertyTypes.h"
 
@@ -58,9 +59,20 @@ void AppendItem(std::string& out, const T& value) {
         out += "0x";
         out.append(digits, end);
     } else if constexpr (std::is_same_v<T, SmartPtr<Shape>>) {
-        out += value ? "<shape>" : "<no shape>";
+        if (!value) {
+            out += "<no shape>";
+            return;
+        }
+        MeshData mesh = ExtractMesh(*value);
+        out += std::to_string(mesh.positions.size() / 3) + " vertices, " +
+               std::to_string(mesh.indices.size() / 3) + " triangles";
     } else if constexpr (std::is_same_v<T, SmartPtr<Image>>) {
-        out += value ? "<image>" : "<no image>";
+        if (!value) {
+            out += "<no image>";
+            return;
+        }
+        out += std::to_string(value->GetWidth()) + " x " + std::to_string(value->GetHeight()) +
+               " " + PixelFormatName(value->GetFormat());
     } else if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
         char digits[24];
         out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);

@@ -1,0 +1,116 @@
+#include "geometry/Mesh.h"
+
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+TriangleIndexVisitor::~TriangleIndexVisitor() = default;
+
+Mesh::Mesh() noexcept = default;
+
+Mesh::Mesh(VertexType type) noexcept : type_(type) {}
+
+Mesh::~Mesh() {
+    if (list_)
+        list_->Remove(this);
+}
+
+bool Mesh::AddTriangles(const std::uint32_t* indices, std::uint32_t count) noexcept {
+    const std::size_t whole = count - count % 3;
+    if (whole == 0)
+        return true;
+    if (!indices)
+        return false;
+    constexpr std::size_t kMaxIndices = std::size_t{std::numeric_limits<std::uint32_t>::max()} * 3;
+    if (whole > kMaxIndices - indices_.size())
+        return false;
+    try {
+        // insert gives the strong guarantee for integers: on failure nothing was added.
+        indices_.insert(indices_.end(), indices, indices + whole);
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    return true;
+}
+
+bool Mesh::Flush() noexcept {
+    // libstdc++ and libc++ both swallow allocation failure here and keep the old buffer.
+    indices_.shrink_to_fit();
+    return true;
+}
+
+bool Mesh::Reserve(std::uint32_t triangles) noexcept {
+    try {
+        indices_.reserve(std::size_t{triangles} * 3);
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    return true;
+}
+
+void Mesh::Clear() noexcept {
+    indices_.clear();
+}
+
+bool Mesh::Accept(TriangleIndexVisitor& visitor) const {
+    const std::uint32_t* index = indices_.data();
+    const std::size_t triangles = indices_.size() / 3;
+    for (std::size_t t = 0; t < triangles; ++t, index += 3) {
+        if (!visitor.Visit(index[0], index[1], index[2]))
+            return false;
+    }
+    return true;
+}
+
+NodeListImpl::~NodeListImpl() {
+    Clear();
+}
+
+bool NodeListImpl::Append(Mesh* mesh) noexcept {
+    if (!mesh || mesh->list_)
+        return false;
+    mesh->list_ = this;
+    mesh->previous_ = tail_;
+    mesh->next_ = nullptr;
+    if (tail_)
+        tail_->next_ = mesh;
+    else
+        head_ = mesh;
+    tail_ = mesh;
+    ++count_;
+    return true;
+}
+
+bool NodeListImpl::Remove(Mesh* mesh) noexcept {
+    if (!mesh || mesh->list_ != this)
+        return false;
+    if (mesh->previous_)
+        mesh->previous_->next_ = mesh->next_;
+    else
+        head_ = mesh->next_;
+    if (mesh->next_)
+        mesh->next_->previous_ = mesh->previous_;
+    else
+        tail_ = mesh->previous_;
+    mesh->list_ = nullptr;
+    mesh->previous_ = mesh->next_ = nullptr;
+    --count_;
+    return true;
+}
+
+void NodeListImpl::Clear() noexcept {
+    Mesh* mesh = head_;
+    head_ = tail_ = nullptr;
+    count_ = 0;
+    while (mesh) {
+        Mesh* next = mesh->next_;
+        mesh->list_ = nullptr;
+        mesh->previous_ = mesh->next_ = nullptr;
+        delete mesh;
+        mesh = next;
+    }
+}
