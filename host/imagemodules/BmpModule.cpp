@@ -31,8 +31,10 @@ private:
     std::vector<std::uint8_t> buffer_;
 };
 
+// Decodes into a new image; it keeps nothing of the bytes.
 class BmpLoader final : public ImageParser {
 public:
+    // False, image untouched, for bytes that are not a BMP file the codec reads.
     bool Parse(SmartPtr<Image>& image, std::uint64_t byteCount, const char* bytes) override {
         if (byteCount == 0 || !bytes)
             return false;

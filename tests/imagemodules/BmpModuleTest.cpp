@@ -498,14 +498,9 @@ BmpBuilder Rle4File() {
     file.bitCount = 4;
     file.compression = 2;
     file.palette = RlePalette();
-    file.pixels = {
-        5,    0x12,  // bottom row: 1 2 1 2 1
-        0,    0,     // end of line
-        0,    3,    0x31,
-        0x20,        // three literal nibbles 3 1 2, two bytes, already 16-bit aligned
-        2,    0x44,  // 4 4
-        0,    1,     // end of bitmap
-    };
+    // Bottom row 1 2 1 2 1, end of line; three literal nibbles 3 1 2 in two bytes (already
+    // 16-bit aligned), a run of two 4s, end of bitmap.
+    file.pixels = {5, 0x12, 0, 0, 0, 3, 0x31, 0x20, 2, 0x44, 0, 1};
     return file;
 }
 
@@ -769,7 +764,7 @@ TEST_F(BmpModuleTest, SurvivesRandomCorruption) {
     int accepted = 0;
     for (const auto& [what, bytes] : ValidFiles(*saver_)) {
         std::uniform_int_distribution<std::size_t> position(0, bytes.size() - 1);
-        for (int round = 0; round < 600; ++round) {
+        for (int round = 0; round < 2500; ++round) {
             Bytes corrupt = bytes;
             const int flips = 1 + round % 4;
             for (int i = 0; i < flips; ++i) {

@@ -203,10 +203,14 @@ constexpr ScalarType DescribeScalar(std::string_view name, std::string_view alia
 }
 
 constexpr ScalarType kScalarTypes[] = {
-    DescribeScalar<std::int8_t>("char", "int8"),    DescribeScalar<std::uint8_t>("uchar", "uint8"),
-    DescribeScalar<std::int16_t>("short", "int16"), DescribeScalar<std::uint16_t>("ushort", "uint16"),
-    DescribeScalar<std::int32_t>("int", "int32"),   DescribeScalar<std::uint32_t>("uint", "uint32"),
-    DescribeScalar<float>("float", "float32"),      DescribeScalar<double>("double", "float64"),
+    DescribeScalar<std::int8_t>("char", "int8"),
+    DescribeScalar<std::uint8_t>("uchar", "uint8"),
+    DescribeScalar<std::int16_t>("short", "int16"),
+    DescribeScalar<std::uint16_t>("ushort", "uint16"),
+    DescribeScalar<std::int32_t>("int", "int32"),
+    DescribeScalar<std::uint32_t>("uint", "uint32"),
+    DescribeScalar<float>("float", "float32"),
+    DescribeScalar<double>("double", "float64"),
 };
 
 const ScalarType* FindScalarType(std::string_view name) {
@@ -303,8 +307,9 @@ bool ParsePlyHeader(std::string_view content, PlyHeader& header, std::string& er
             PlyProperty property;
             const bool list = words.size() == 5 && words[1] == "list";
             if (!list && words.size() != 3)
-                return fail("expected 'property <type> <name>' or 'property list <count type> "
-                            "<item type> <name>'");
+                return fail(
+                    "expected 'property <type> <name>' or 'property list <count type> "
+                    "<item type> <name>'");
             if (list) {
                 property.countType = FindScalarType(words[2]);
                 if (!property.countType || !property.countType->integer)
@@ -486,9 +491,9 @@ bool ReadPly(std::string_view content, MeshData& mesh, std::string& error) {
             continue;
         for (std::uint64_t i = 0; i < element.count; ++i) {
             auto fail = [&](const std::string& what) {
-                error = reader.Truncated() ? "the file ends inside " + element.name + " " +
-                                                 std::to_string(i)
-                                           : element.name + " " + std::to_string(i) + ": " + what;
+                error = reader.Truncated()
+                            ? "the file ends inside " + element.name + " " + std::to_string(i)
+                            : element.name + " " + std::to_string(i) + ": " + what;
                 return false;
             };
             float xyz[3] = {0, 0, 0};
@@ -499,8 +504,8 @@ bool ReadPly(std::string_view content, MeshData& mesh, std::string& error) {
                     const bool ok = role == kSkip ? reader.Skip(*property.type)
                                                   : reader.Float(*property.type, xyz[role]);
                     if (!ok)
-                        return fail(property.name + " is not a " + std::string(property.type->name) +
-                                    " that fits a float");
+                        return fail(property.name + " is not a " +
+                                    std::string(property.type->name) + " that fits a float");
                     continue;
                 }
                 std::uint64_t items = 0;
@@ -550,11 +555,11 @@ bool ReadPly(std::string_view content, MeshData& mesh, std::string& error) {
 // a damaged or foreign file is not taken for an empty mesh.
 bool IsIgnoredObjStatement(std::string_view keyword) {
     static constexpr std::string_view kIgnored[] = {
-        "vt",    "vn",    "vp",   "l",     "p",      "o",        "g",        "s",
-        "mg",    "usemtl", "mtllib", "usemap", "maplib", "cstype", "deg",    "bmat",
-        "step",  "curv",  "curv2", "surf",  "parm",   "trim",     "hole",     "scrv",
-        "sp",    "end",   "con",  "bevel", "c_interp", "d_interp", "lod",    "shadow_obj",
-        "trace_obj", "ctech", "stech", "call", "csh"};
+        "vt",        "vn",     "vp",     "l",      "p",        "o",        "g",    "s",
+        "mg",        "usemtl", "mtllib", "usemap", "maplib",   "cstype",   "deg",  "bmat",
+        "step",      "curv",   "curv2",  "surf",   "parm",     "trim",     "hole", "scrv",
+        "sp",        "end",    "con",    "bevel",  "c_interp", "d_interp", "lod",  "shadow_obj",
+        "trace_obj", "ctech",  "stech",  "call",   "csh"};
     return std::find(std::begin(kIgnored), std::end(kIgnored), keyword) != std::end(kIgnored);
 }
 
@@ -628,9 +633,10 @@ bool ReadObj(std::string_view text, MeshData& mesh, std::string& error) {
                 if (index < 0) {
                     const std::uint64_t back = 0 - static_cast<std::uint64_t>(index);
                     if (back > vertexCount)
-                        return fail("relative index " + std::to_string(index) + " reaches before "
-                                    "the first vertex (" + std::to_string(vertexCount) +
-                                    " so far)");
+                        return fail("relative index " + std::to_string(index) +
+                                    " reaches before "
+                                    "the first vertex (" +
+                                    std::to_string(vertexCount) + " so far)");
                     polygon.push_back(static_cast<std::uint32_t>(vertexCount - back));
                 } else {
                     if (index > largestIndex) {
@@ -710,7 +716,8 @@ void WriteObj(const MeshData& mesh, FILE* file) {
         emit('v', p[i], p[i + 1], p[i + 2]);
     const std::vector<std::uint32_t>& t = mesh.indices;
     for (std::size_t i = 0; i < t.size(); i += 3)
-        emit('f', std::uint64_t{t[i]} + 1, std::uint64_t{t[i + 1]} + 1, std::uint64_t{t[i + 2]} + 1);
+        emit('f', std::uint64_t{t[i]} + 1, std::uint64_t{t[i + 1]} + 1,
+             std::uint64_t{t[i + 2]} + 1);
 }
 
 void WritePly(const MeshData& mesh, FILE* file) {
@@ -761,7 +768,9 @@ bool WriteMeshFile(const MeshData& mesh, const std::string& path, MeshFormat for
     }
     return WriteFileAtomically(
         path,
-        [&](FILE* file) { format == MeshFormat::Obj ? WriteObj(mesh, file) : WritePly(mesh, file); },
+        [&](FILE* file) {
+            format == MeshFormat::Obj ? WriteObj(mesh, file) : WritePly(mesh, file);
+        },
         error);
 }
 
