@@ -383,6 +383,10 @@ std::vector<GoodFile> GoodFiles() {
                     {0, 1, 2}});
     rows.push_back(
         {"ObjFaceBeforeItsVertices", "f 1 2 3\nv 0 0 0\nv 1 0 0\nv 0 1 0\n", kTriangle, {0, 1, 2}});
+    rows.push_back({"ObjByteOrderMark",
+                    "\xEF\xBB\xBFv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n",
+                    kTriangle,
+                    {0, 1, 2}});
     rows.push_back({"ObjNoFaces", "v 1 2 3\n", {1, 2, 3}, {}});
     rows.push_back(
         {"ObjNoFinalNewline", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3", kTriangle, {0, 1, 2}});
@@ -682,9 +686,9 @@ std::vector<BadFile> BadFiles() {
                               "property float z\nproperty list uint double weights\n") +
                         PlyBody(false).Put(0.f, 0.f, 0.f, 0xFFFFFFFFu, 1.0).Bytes(),
                     "vertex 0: weights declares 4294967295 items"});
-    rows.push_back({"PlyBinaryTruncated",
-                    BinaryTriangleHeader("3", "1") + body.substr(0, body.size() - 1),
-                    "the file ends inside face 0"});
+    rows.push_back(
+        {"PlyBinaryTruncated", BinaryTriangleHeader("3", "1") + body.substr(0, body.size() - 1),
+         "face 0: vertex_indices declares 3 items, more than the rest of the file holds"});
     return rows;
 }
 

@@ -48,7 +48,7 @@ F FromBits(std::conditional_t<sizeof(F) == 4, std::uint32_t, std::uint64_t> bits
 }
 
 // The float whose shortest text, 7.038531e-26, rounds to another float when read as a double
-// first: the one float in 2^32 where double rounding shows (found by trying them all).
+// first: with its negative, the only one where double rounding shows (found by trying them all).
 const std::uint32_t kDoubleRoundingFloat = 0x15ae43fd;
 
 // ---- Written forms ------------------------------------------------------------------------------
@@ -206,8 +206,7 @@ TEST(ContentJsonTest, PropertyAndElementOrderIsKept) {
     EXPECT_FALSE(back.tree->GetChild(3)->IsOpen());
 }
 
-// ---- Round trips of every value type
-// ------------------------------------------------------------
+// ---- Round trips of every value type ------------------------------------------------------------
 
 template <class T>
 std::vector<T> Values();
@@ -262,9 +261,17 @@ template <> std::vector<std::uint32_t> Values() { return IntegerValues<std::uint
 template <> std::vector<std::int64_t> Values() { return IntegerValues<std::int64_t>(); }
 template <> std::vector<std::uint64_t> Values() { return IntegerValues<std::uint64_t>(); }
 template <> std::vector<double> Values() { return RealValues<double>(); }
-template <> std::vector<DHex> Values() { return {{0}, {1}, {0x0123456789abcdef}, {~std::uint64_t{0}}}; }
-template <> std::vector<Color> Values() { return {Color(0u), Color(0xffffffffu), Color(0x12345678u), Color(0xff000000u)}; }
 // clang-format on
+
+template <>
+std::vector<DHex> Values() {
+    return {{0}, {1}, {0x0123456789abcdef}, {~std::uint64_t{0}}};
+}
+
+template <>
+std::vector<Color> Values() {
+    return {Color(0u), Color(0xffffffffu), Color(0x12345678u), Color(0xff000000u)};
+}
 
 template <>
 std::vector<float> Values() {
@@ -403,8 +410,7 @@ TEST(ContentJsonTest, FloatsAreReadFromTheirTextNotThroughADouble) {
     }
 }
 
-// ---- Accepted forms that are not canonical
-// ------------------------------------------------------
+// ---- Accepted forms that are not canonical ------------------------------------------------------
 
 struct AcceptedCase {
     const char* label;
@@ -453,13 +459,14 @@ INSTANTIATE_TEST_SUITE_P(
                      Doc(Prop("dhex", R"("0x0000000000000abc")"))},
         AcceptedCase{"IntegersForComponents", Doc(Prop("location", "[1,2,3,0,0,0,1,-1]")),
                      Doc(Prop("location", "[1.0,2.0,3.0,0.0,0.0,0.0,1.0,-1.0]"))},
+        AcceptedCase{"IntegerBeyond64BitsForDouble", Doc(Prop("double", "18446744073709551617")),
+                     Doc(Prop("double", "18446744073709552000.0"))},
         AcceptedCase{"Int64Limits",
                      Doc(Prop("int64[]", "[-9223372036854775808,9223372036854775807]")),
                      Doc(Prop("int64[]", "[-9223372036854775808,9223372036854775807]"))}),
     [](const testing::TestParamInfo<AcceptedCase>& info) { return info.param.label; });
 
-// ---- Bad inputs
-// ---------------------------------------------------------------------------------
+// ---- Bad inputs ---------------------------------------------------------------------------------
 
 struct BadCase {
     const char* label;
@@ -538,10 +545,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "expected an array"},
         BadCase{"ChildNotAnObject", R"({"name":"f","children":[{"name":"a"},"b"]})", "/children/1",
                 "expected an object"},
-        BadCase{
-            "DeepChildName",
-            R"({"name":"f","children":[{"name":"a"},{"name":"b","children":[{"name":"c"},{"name":2}]}]})",
-            "/children/1/children/1/name", "expected a string"},
+        BadCase{"DeepChildName",
+                R"({"name":"f","children":[{"name":"a"},)"
+                R"({"name":"b","children":[{"name":"c"},{"name":2}]}]})",
+                "/children/1/children/1/name", "expected a string"},
         // Properties.
         BadCase{"PropertyNotAnObject", Doc("[]"), "/properties/0", "expected an object"},
         BadCase{"PropertyMissingName", Doc(R"({"type":"bool","value":true})"), "/properties/0",
@@ -607,6 +614,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "expected true or false"},
         BadCase{"StringAsNumber", Doc(Prop("string", "1")), "/properties/0/value",
                 "expected a string"},
+        BadCase{"StringAsFraction", Doc(Prop("string", "1.5")), "/properties/0/value",
+                "expected a string"},
         BadCase{"ColourAsNumber", Doc(Prop("color", "255")), "/properties/0/value",
                 "expected a string"},
         BadCase{"ColourNotHex", Doc(Prop("color", R"("#xyz")")), "/properties/0/value",
@@ -654,8 +663,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "image values are not supported in JSON yet"}),
     [](const testing::TestParamInfo<BadCase>& info) { return info.param.label; });
 
-// ---- Depth
-// --------------------------------------------------------------------------------------
+// ---- Depth --------------------------------------------------------------------------------------
 
 constexpr std::size_t kDepth = 100000;
 

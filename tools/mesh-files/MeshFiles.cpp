@@ -585,6 +585,8 @@ bool ParseFaceCorner(std::string_view corner, std::int64_t& vertex) {
 }
 
 bool ReadObj(std::string_view text, MeshData& mesh, std::string& error) {
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);  // a UTF-8 byte order mark some Windows editors add
     MeshData result;
     std::uint64_t vertexCount = 0;
     // Positive indices may point ahead of the vertices read so far; they are checked at the end.
