@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "ContentPath.h"
 #include "ValueFormat.h"
 #include "geometry/XmlElem.h"
 #include "kernel/SerializedContentElement.h"
@@ -22,15 +23,6 @@ bool FitsXmlName(std::string_view name) {
             return false;
     }
     return true;
-}
-
-// Where an element stands, for messages: "figure/bicycle/frame".
-std::string PathOf(const SerializedContentElement& element) {
-    std::string path = element.GetName();
-    for (const SerializedContentElement* up = element.GetParent(); up; up = up->GetParent()) {
-        path = std::string(up->GetName()) + "/" + path;
-    }
-    return path;
 }
 
 }  // namespace

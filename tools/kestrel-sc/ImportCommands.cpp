@@ -1,0 +1,88 @@
+#include <functional>
+
+#include "Commands.h"
+#include "ContentPath.h"
+#include "ImageFiles.h"
+#include "MeshFiles.h"
+#include "geometry/MeshBuilder.h"
+#include "kernel/SerializedContentElement.h"
+
+namespace kestrelsc {
+
+namespace {
+
+struct ImportOptions {
+    std::string source, into, element, name, output;
+};
+
+// Adds one import subcommand: read the source as a property value, add it to the element at
+// --element of --into (creating missing elements), and write the result back in its own form.
+void AddImport(CLI::App& app, ToolContext& context, const char* command, const char* what,
+               const char* example,
+               std::function<bool(const std::string&, PropertyValue&, std::string&)> read) {
+    auto options = std::make_shared<ImportOptions>();
+    CLI::App* sub = app.add_subcommand(command, what);
+    sub->add_option("SOURCE", options->source, "The file to import")->required();
+    sub->add_option("--into", options->into, "Content file or canonical JSON to add it to")
+        ->required();
+    sub->add_option("--element", options->element,
+                    "Path of the element that receives the property, e.g. bicycle/frame "
+                    "(missing elements are created)")
+        ->required();
+    sub->add_option("--name", options->name, "Name of the new property")->required();
+    sub->add_option("-o,--output", options->output,
+                    "Write the result here instead of replacing --into (atomically)");
+    sub->footer(std::string("Example:\n  ") + example);
+    sub->callback([options, &context, read] {
+        PropertyValue value;
+        std::string error;
+        if (!read(options->source, value, error)) {
+            context.Fail(error);
+            return;
+        }
+        LoadOutcome outcome;
+        if (!context.Load(options->into, outcome))
+            return;
+        SerializedContentElement* element = MakeElement(*outcome.tree, options->element);
+        if (element == outcome.tree.get()) {
+            context.Fail("--element must name an element below the top element", kExitUsage);
+            return;
+        }
+        element->AddPropertyValue(Symbol(options->name), std::move(value));
+        const std::string target = options->output.empty() ? options->into : options->output;
+        context.Save(*outcome.tree, target, DetectForm(options->into));
+    });
+}
+
+}  // namespace
+
+void AddImportCommands(CLI::App& app, ToolContext& context) {
+    AddImport(app, context, "import-mesh", "Add a mesh from an OBJ or PLY file as a shape property",
+              "kestrel-sc import-mesh bunny.ply --into scene.xml --element models/bunny "
+              "--name mesh",
+              [](const std::string& path, PropertyValue& value, std::string& error) {
+                  MeshData mesh;
+                  if (!meshfiles::ReadMeshFile(path, mesh, error))
+                      return false;
+                  SmartPtr<Shape> shape = MakeMeshShape(mesh.positions, mesh.indices);
+                  if (!shape) {
+                      error = path + ": the mesh cannot be made into a shape";
+                      return false;
+                  }
+                  value = shape;
+                  return true;
+              });
+    AddImport(app, context, "import-image",
+              "Add an image from a PNG, BMP, JPEG or TGA file as an image property",
+              "kestrel-sc import-image logo.png --into scene.xml --element branding "
+              "--name logo",
+              [](const std::string& path, PropertyValue& value, std::string& error) {
+                  SmartPtr<Image> image = ReadImageFile(path, error);
+                  if (!image)
+                      return false;
+                  value = image;
+                  return true;
+              });
+}
+
+}  // namespace kestrelsc
