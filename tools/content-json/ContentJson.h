@@ -31,9 +31,11 @@ struct JsonReadResult {
     std::string description() const;
 };
 
-// Builds a content tree from canonical JSON text. Fails, building nothing, on text that is not
-// JSON, on a value of the wrong shape, an unknown type name, or an integer out of its type's
-// range.
+// Builds a content tree from canonical JSON text (members may come in any order; "properties"
+// and "children" may be absent). Fails, building nothing, on text that is not JSON, a member
+// given twice, unknown or missing members, a value of the wrong shape, an unknown type name, an
+// integer out of its type's range, or a shape or image value (which have no JSON form yet).
+// Documents of any depth are read without recursion.
 JsonReadResult ReadContentJson(std::string_view text);
 
 }  // namespace contentjson
