@@ -7,13 +7,38 @@
 #include <variant>
 #include <vector>
 
+#include "geometry/MeshBuilder.h"
 #include "kernel/SerializedContentElement.h"
 
 namespace contentcompare {
 
 template <class T>
+bool SameBits(const T& a, const T& b);
+
+// Shapes compare by what a file stores of them: positions bit for bit and triangles.
+inline bool SameShape(const SmartPtr<Shape>& a, const SmartPtr<Shape>& b) {
+    if (!a || !b)
+        return !a && !b;
+    MeshData x = ExtractMesh(*a), y = ExtractMesh(*b);
+    return SameBits(x.positions, y.positions) && x.indices == y.indices;
+}
+
+// Images compare by size, pixel format and every pixel byte.
+inline bool SameImage(const SmartPtr<Image>& a, const SmartPtr<Image>& b) {
+    if (!a || !b)
+        return !a && !b;
+    return a->GetWidth() == b->GetWidth() && a->GetHeight() == b->GetHeight() &&
+           a->GetFormat() == b->GetFormat() &&
+           std::memcmp(a->GetPixels(), b->GetPixels(), a->GetPixelBytes()) == 0;
+}
+
+template <class T>
 bool SameBits(const T& a, const T& b) {
-    if constexpr (std::is_same_v<T, Symbol>) {
+    if constexpr (std::is_same_v<T, SmartPtr<Shape>>) {
+        return SameShape(a, b);
+    } else if constexpr (std::is_same_v<T, SmartPtr<Image>>) {
+        return SameImage(a, b);
+    } else if constexpr (std::is_same_v<T, Symbol>) {
         return a.view() == b.view();
     } else if constexpr (std::is_same_v<T, std::vector<bool>>) {
         return a == b;

@@ -1,5 +1,7 @@
 #include "ContentJson.h"
 
+#include "geometry/MeshBuilder.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -118,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "[1.0,2.0,3.0,0.0,0.0,0.0,1.0,2.0]"},
         WrittenCase{SmartPtr<Shape>(), "shape", "null"},
         WrittenCase{SmartPtr<Image>(), "image", "null"},
-        WrittenCase{Shapes{SmartPtr<Shape>()}, "shape[]", "null"},
+        WrittenCase{Shapes{SmartPtr<Shape>()}, "shape[]", "[null]"},
         WrittenCase{std::vector<bool>{true, false}, "bool[]", "[true,false]"},
         WrittenCase{std::vector<std::int8_t>{-1, 2}, "int8[]", "[-1,2]"},
         WrittenCase{std::vector<std::uint8_t>{0, 255}, "uint8[]", "[0,255]"},
@@ -322,6 +324,25 @@ template <> std::vector<Quaternion<float>> Values() { return CompoundValues<Quat
 template <> std::vector<Location> Values() { return CompoundValues<Location>(); }
 // clang-format on
 
+template <>
+std::vector<SmartPtr<Shape>> Values() {
+    const float nan = std::bit_cast<float>(0x7fc01234u);
+    return {SmartPtr<Shape>(), MakeMeshShape({0, 0, 0, 1, -0.0f, 0, 0, 1, nan}, {0, 1, 2, 2, 1, 0}),
+            MakeMeshShape({}, {})};
+}
+
+template <>
+std::vector<SmartPtr<Image>> Values() {
+    SmartPtr<Image> rgb(new Image(3, 2, PixelFormat::RGB8));
+    SmartPtr<Image> rgba(new Image(1, 1, PixelFormat::RGBA8));
+    for (std::size_t i = 0; i < rgb->GetPixelBytes(); ++i)
+        rgb->GetPixels()[i] = std::uint8_t(i * 37);
+    rgba->GetPixels()[3] = 128;
+    return {SmartPtr<Image>(), rgb, rgba};
+}
+// clang-format off
+// clang-format on
+
 template <class T>
 struct IsVector : std::false_type {};
 template <class T>
@@ -338,18 +359,16 @@ std::vector<T> PropertyValues() {
     }
 }
 
-// Every alternative of PropertyValue that has a JSON form (shapes and images do not yet).
+// Every alternative of PropertyValue has a JSON form.
 template <class T>
-constexpr bool kHasJsonForm =
-    !std::is_same_v<T, SmartPtr<Shape>> && !std::is_same_v<T, SmartPtr<Image>> &&
-    !std::is_same_v<T, std::vector<SmartPtr<Shape>>>;
+constexpr bool kHasJsonForm = true;
 template <class... Ts>
 auto WithJsonForm(std::variant<Ts...>*) -> decltype(std::tuple_cat(
     std::declval<std::conditional_t<kHasJsonForm<Ts>, std::tuple<Ts>, std::tuple<>>>()...));
 template <class... Ts>
 testing::Types<Ts...> AsTestTypes(std::tuple<Ts...>*);
 using JsonTypes = decltype(WithJsonForm(static_cast<PropertyValue*>(nullptr)));
-static_assert(std::tuple_size_v<JsonTypes> + 3 == std::variant_size_v<PropertyValue>);
+static_assert(std::tuple_size_v<JsonTypes> == std::variant_size_v<PropertyValue>);
 using RoundTripTypes = decltype(AsTestTypes(static_cast<JsonTypes*>(nullptr)));
 
 template <class T>
@@ -654,13 +673,29 @@ INSTANTIATE_TEST_SUITE_P(
                 "/properties/0/value/1/2", "expected a number"},
         BadCase{"DeeplyNestedValue", Doc(Prop("dvec2[]", kDeepValue)), "/properties/0/value/0",
                 "expected an array of 2 numbers"},
-        // Types without a JSON form yet.
-        BadCase{"Shape", Doc(Prop("shape", "null")), "/properties/0/value",
-                "shape values are not supported in JSON yet"},
-        BadCase{"ShapeArray", Doc(Prop("shape[]", "[]")), "/properties/0/value",
-                "shape values are not supported in JSON yet"},
-        BadCase{"Image", Doc(Prop("image", "null")), "/properties/0/value",
-                "image values are not supported in JSON yet"}),
+        // Shapes and images.
+        BadCase{"ShapeNotAnObject", Doc(Prop("shape", "[]")), "/properties/0/value",
+                "expected an object with vertices and triangles"},
+        BadCase{"ShapeIndexBeyondTheVertices",
+                Doc(Prop("shape", R"({"vertices":[[0,0,0]],"triangles":[[0,0,1]]})")),
+                "/properties/0/value/triangles/0/2", "triangle index 1 is not below"},
+        BadCase{"ShapeRecordOfTwo", Doc(Prop("shape", R"({"vertices":[[0,0]],"triangles":[]})")),
+                "/properties/0/value/vertices/0", "expected an array of 3 numbers"},
+        BadCase{"ShapeUnknownMember", Doc(Prop("shape", R"({"normals":[]})")),
+                "/properties/0/value", "unknown member \"normals\""},
+        BadCase{"ShapeArrayItem", Doc(Prop("shape[]", "[null, 1]")), "/properties/0/value/1",
+                "expected an object with vertices and triangles"},
+        BadCase{"ImageNotBmp",
+                Doc(Prop("image", R"({"width":1,"height":1,"format":"bmp","data":"AAAA"})")),
+                "/properties/0/value/data", "data is not a BMP image"},
+        BadCase{"ImageBadBase64",
+                Doc(Prop("image", R"({"width":1,"height":1,"format":"bmp","data":"A*AA"})")),
+                "/properties/0/value/data", "data: invalid character"},
+        BadCase{"ImageFormat",
+                Doc(Prop("image", R"({"width":1,"height":1,"format":"png","data":""})")),
+                "/properties/0/value/format", "expected \"bmp\""},
+        BadCase{"ImageWithoutData", Doc(Prop("image", R"({"width":1,"height":1})")),
+                "/properties/0/value", "missing member \"data\""}),
     [](const testing::TestParamInfo<BadCase>& info) { return info.param.label; });
 
 // ---- Depth --------------------------------------------------------------------------------------

@@ -15,10 +15,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "geometry/MeshBuilder.h"
 #include "geometry/ValueComponents.h"
 #include "geometry/ValueText.h"
+#include "kernel/ImageModules.h"
+#include "kernel/Loader.h"
 #include "kernel/SerializedContentElement.h"
 #include "serializedContent/xmlwriter/PropertyTypes.h"
+#include "utilities/Base64.h"
 
 namespace contentjson {
 
@@ -298,56 +302,221 @@ struct Form<T> {
     }
 };
 
-// Values with payloads of their own have no JSON form yet: they are written as null and refused
-// on reading. Each gets a Form of its own (an explicit specialization) when it gets a JSON form.
-template <OneOf<SmartPtr<Shape>, SmartPtr<Image>> T>
-struct Form<T> {
-    static constexpr bool kUnsupported = true;
-    static void Write(std::string& out, const T&, std::string_view) { out += "null"; }
-    static bool Read(const Json&, T&, Fault& fault) {
-        return fault.Fail(std::string(kTypeName<T>) + " values are not supported in JSON yet");
+// Shapes are their mesh: {"vertices": [[x, y, z], ...], "triangles": [[i, j, k], ...]}, the
+// positions and triangles the content writer stores; a null shape is null.
+template <>
+struct Form<SmartPtr<Shape>> {
+    static void Write(std::string& out, const SmartPtr<Shape>& value, std::string_view comma) {
+        if (!value) {
+            out += "null";
+            return;
+        }
+        const MeshData mesh = ExtractMesh(*value);
+        out += "{\"vertices\":";
+        WriteRecords(out, mesh.positions, comma);
+        out += comma;
+        out += "\"triangles\":";
+        WriteRecords(out, mesh.indices, comma);
+        out += '}';
+    }
+    static bool Read(const Json& json, SmartPtr<Shape>& value, Fault& fault) {
+        if (json.is_null()) {
+            value = nullptr;
+            return true;
+        }
+        if (!json.is_object())
+            return fault.Fail("expected an object with vertices and triangles");
+        MeshData mesh;
+        for (const auto& [key, member] : json.items()) {
+            if (key == "vertices") {
+                if (!ReadRecords(member, mesh.positions, fault))
+                    return fault.FailBelow("/vertices");
+            } else if (key == "triangles") {
+                if (!ReadRecords(member, mesh.indices, fault))
+                    return fault.FailBelow("/triangles");
+            } else {
+                return fault.Fail("unknown member \"" + key + "\"");
+            }
+        }
+        const std::size_t vertexCount = mesh.positions.size() / 3;
+        for (std::size_t i = 0; i < mesh.indices.size(); ++i) {
+            if (mesh.indices[i] >= vertexCount) {
+                fault.Fail("triangle index " + std::to_string(mesh.indices[i]) +
+                           " is not below the vertex count " + std::to_string(vertexCount));
+                return fault.FailBelow("/triangles" + PointerToken(i / 3) + PointerToken(i % 3));
+            }
+        }
+        value = MakeMeshShape(mesh.positions, mesh.indices);
+        return value || fault.Fail("the mesh cannot be made into a shape");
+    }
+
+private:
+    template <class V>
+    static void WriteRecords(std::string& out, const std::vector<V>& values,
+                             std::string_view comma) {
+        out += '[';
+        for (std::size_t i = 0; i + 2 < values.size(); i += 3) {
+            if (i)
+                out += comma;
+            out += '[';
+            for (std::size_t k = 0; k < 3; ++k) {
+                if (k)
+                    out += comma;
+                Form<V>::Write(out, values[i + k], comma);
+            }
+            out += ']';
+        }
+        out += ']';
+    }
+    template <class V>
+    static bool ReadRecords(const Json& json, std::vector<V>& values, Fault& fault) {
+        if (!json.is_array())
+            return fault.Fail("expected an array of 3-element arrays");
+        values.reserve(json.size() * 3);
+        for (std::size_t i = 0; i < json.size(); ++i) {
+            const Json& record = json[i];
+            if (!record.is_array() || record.size() != 3) {
+                fault.Fail("expected an array of 3 numbers");
+                return fault.FailBelow(PointerToken(i));
+            }
+            for (std::size_t k = 0; k < 3; ++k) {
+                V item{};
+                if (!Form<V>::Read(record[k], item, fault)) {
+                    return fault.FailBelow(PointerToken(i) + PointerToken(k));
+                }
+                values.push_back(item);
+            }
+        }
+        return true;
+    }
+};
+
+// Images are the bytes of the host's "bmp" saver module, in Base64:
+// {"width": w, "height": h, "format": "bmp", "data": "Qk..."}; a null image, or one that cannot
+// be saved, is null. Width and height are there for people and must agree with the data.
+template <>
+struct Form<SmartPtr<Image>> {
+    static void Write(std::string& out, const SmartPtr<Image>& value, std::string_view comma) {
+        std::string bytes;
+        if (!value || !SaveBmp(value, bytes)) {
+            out += "null";
+            return;
+        }
+        out += "{\"width\":" + std::to_string(value->GetWidth());
+        out += comma;
+        out += "\"height\":" + std::to_string(value->GetHeight());
+        out += comma;
+        out += "\"format\":\"bmp\"";
+        out += comma;
+        out += "\"data\":\"" + Base64::Encode(bytes.data(), bytes.size()) + "\"}";
+    }
+    static bool Read(const Json& json, SmartPtr<Image>& value, Fault& fault) {
+        if (json.is_null()) {
+            value = nullptr;
+            return true;
+        }
+        if (!json.is_object())
+            return fault.Fail("expected an object with width, height, format and data");
+        std::uint32_t width = 0, height = 0;
+        std::string data;
+        bool haveData = false;
+        for (const auto& [key, member] : json.items()) {
+            if (key == "width" || key == "height") {
+                if (!Form<std::uint32_t>::Read(member, key == "width" ? width : height, fault)) {
+                    return fault.FailBelow("/" + key);
+                }
+            } else if (key == "format") {
+                if (!member.is_string() || member.get_ref<const std::string&>() != "bmp") {
+                    fault.Fail("expected \"bmp\"");
+                    return fault.FailBelow("/format");
+                }
+            } else if (key == "data") {
+                if (!member.is_string()) {
+                    fault.Fail("expected a Base64 string");
+                    return fault.FailBelow("/data");
+                }
+                data = member.get_ref<const std::string&>();
+                haveData = true;
+            } else {
+                return fault.Fail("unknown member \"" + key + "\"");
+            }
+        }
+        if (!haveData)
+            return fault.Fail("missing member \"data\"");
+        Base64Result decoded;
+        const std::vector<char> bytes = Base64::Decode(data.data(), data.size(), decoded);
+        if (!decoded) {
+            fault.Fail("data: " + decoded.description());
+            return fault.FailBelow("/data");
+        }
+        value = LoadBmp(bytes);
+        if (!value) {
+            fault.Fail("data is not a BMP image the host's bmp loader reads");
+            return fault.FailBelow("/data");
+        }
+        if (value->GetWidth() != width || value->GetHeight() != height) {
+            return fault.Fail("width and height " + std::to_string(width) + " x " +
+                              std::to_string(height) + " disagree with the image, " +
+                              std::to_string(value->GetWidth()) + " x " +
+                              std::to_string(value->GetHeight()));
+        }
+        return true;
+    }
+
+private:
+    static bool SaveBmp(const SmartPtr<Image>& image, std::string& bytes) {
+        SmartPtr<Loader> loader = Loader::GetLoader();
+        SmartPtr<RefCounted> module;
+        if (!loader || !loader->LoadModule("saver", "image", "bmp", module))
+            return false;
+        auto* saver = dynamic_cast<ImageWriter*>(module.get());
+        std::uint64_t count = 0;
+        const char* data = nullptr;
+        if (!saver || !saver->Write(image, count, data))
+            return false;
+        bytes.assign(data, static_cast<std::size_t>(count));
+        return true;
+    }
+    static SmartPtr<Image> LoadBmp(const std::vector<char>& bytes) {
+        SmartPtr<Loader> loader = Loader::GetLoader();
+        SmartPtr<RefCounted> module;
+        if (!loader || !loader->LoadModule("loader", "image", "bmp", module))
+            return {};
+        auto* parser = dynamic_cast<ImageParser*>(module.get());
+        SmartPtr<Image> image;
+        if (!parser || !parser->Parse(image, bytes.size(), bytes.data()))
+            return {};
+        return image;
     }
 };
 
 template <class T>
-concept Unsupported = Form<T>::kUnsupported;
-
-template <class T>
 struct Form<std::vector<T>> {
     static void Write(std::string& out, const std::vector<T>& value, std::string_view comma) {
-        if constexpr (Unsupported<T>) {
-            out += "null";
-        } else {
-            out += '[';
-            bool first = true;
-            for (const auto& item : value) {
-                if (!first) {
-                    out += comma;
-                }
-                first = false;
-                Form<T>::Write(out, item, comma);
+        out += '[';
+        bool first = true;
+        for (const auto& item : value) {
+            if (!first) {
+                out += comma;
             }
-            out += ']';
+            first = false;
+            Form<T>::Write(out, item, comma);
         }
+        out += ']';
     }
     static bool Read(const Json& json, std::vector<T>& value, Fault& fault) {
-        if constexpr (Unsupported<T>) {
-            T item{};
-            return Form<T>::Read(json, item, fault);
-        } else {
-            if (!json.is_array()) {
-                return fault.Fail("expected an array");
-            }
-            value.reserve(json.size());
-            for (std::size_t index = 0; index < json.size(); ++index) {
-                T item{};
-                if (!Form<T>::Read(json[index], item, fault)) {
-                    return fault.FailBelow(PointerToken(index));
-                }
-                value.push_back(std::move(item));
-            }
-            return true;
+        if (!json.is_array()) {
+            return fault.Fail("expected an array");
         }
+        value.reserve(json.size());
+        for (std::size_t index = 0; index < json.size(); ++index) {
+            T item{};
+            if (!Form<T>::Read(json[index], item, fault)) {
+                return fault.FailBelow(PointerToken(index));
+            }
+            value.push_back(std::move(item));
+        }
+        return true;
     }
 };
 
