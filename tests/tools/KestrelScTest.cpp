@@ -201,6 +201,55 @@ TEST(KestrelScTest, JsonThatDoesNotFitNamesThePathAndWritesNothing) {
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
+TEST(KestrelScTest, TreeShowsShapesAndImagesBySize) {
+    ToolRun meshes = RunTool("tree " + Example("meshes.xml"));
+    ASSERT_EQ(meshes.status, 0) << meshes.err;
+    EXPECT_NE(meshes.out.find("@mesh: shape = 8 vertices, 12 triangles\n"), std::string::npos);
+    ToolRun images = RunTool("tree " + Example("images.xml"));
+    ASSERT_EQ(images.status, 0) << images.err;
+    EXPECT_NE(images.out.find("@logo: image = 48 x 24 rgba8\n"), std::string::npos);
+}
+
+TEST(KestrelScTest, ExportedMeshesAndImagesImportBack) {
+    testfiles::TempDir dir;
+    for (const char* format : {"ply", "obj"}) {
+        const std::string out = (dir.path() / format).string();
+        ToolRun exported = RunTool("export " + Example("meshes.xml") + " --shapes " + out +
+                                   " --mesh-format " + format);
+        ASSERT_EQ(exported.status, 0) << exported.err;
+        const std::string cube = out + "/primitives.cube.mesh." + format;
+        EXPECT_NE(exported.out.find(cube), std::string::npos) << exported.out;
+        auto target = dir.Write(std::string("into-") + format + ".xml", "<r/>");
+        ToolRun imported = RunTool("import-mesh " + cube + " --into " + target.string() +
+                                   " --element a/b --name m");
+        ASSERT_EQ(imported.status, 0) << imported.err;
+        EXPECT_EQ(RunTool("tree " + target.string()).out,
+                  "figure\n  a\n    b\n      @m: shape = 8 vertices, 12 triangles\n");
+    }
+    ToolRun images =
+        RunTool("export " + Example("images.xml") + " --images " + (dir.path() / "png").string());
+    ASSERT_EQ(images.status, 0) << images.err;
+    auto json = dir.Write("into.json", R"({"name": "figure", "properties": [], "children": []})");
+    ToolRun imported =
+        RunTool("import-image " + (dir.path() / "png" / "branding.logo.png").string() + " --into " +
+                json.string() + " --element brand --name logo");
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_EQ(ReadFile(json).rfind("{", 0), 0u);  // stays JSON
+    EXPECT_NE(RunTool("tree " + json.string()).out.find("@logo: image = 48 x 24 rgba8"),
+              std::string::npos);
+}
+
+TEST(KestrelScTest, ImportLeavesTheTargetUntouchedOnFailure) {
+    testfiles::TempDir dir;
+    auto target = dir.Write("t.xml", "<r><kestrel_sc:a/></r>");
+    auto bad = dir.Write("bad.obj", "v 0 0 0\nf 1 2 3\n");
+    ToolRun run = RunTool("import-mesh " + bad.string() + " --into " + target.string() +
+                          " --element a --name m");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(ReadFile(target), "<r><kestrel_sc:a/></r>");
+    EXPECT_EQ(RunTool("export " + target.string()).status, 2);
+}
+
 TEST(KestrelScTest, VersionAndHelp) {
     ToolRun version = RunTool("--version");
     EXPECT_EQ(version.status, 0);
