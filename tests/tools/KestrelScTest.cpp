@@ -250,6 +250,25 @@ TEST(KestrelScTest, ImportLeavesTheTargetUntouchedOnFailure) {
     EXPECT_EQ(RunTool("export " + target.string()).status, 2);
 }
 
+TEST(KestrelScTest, LongArraysAreElidedWithTheirCount) {
+    testfiles::TempDir dir;
+    std::string items;
+    for (int i = 0; i < 20; ++i) {
+        items += "<kestrel_sc:property>" + std::to_string(i) + "</kestrel_sc:property>";
+    }
+    auto file = dir.Write("a.xml",
+                          "<r><kestrel_sc:e><kestrel_sc:property_array type='uint32' "
+                          "name='ids'>" +
+                              items +
+                              "</kestrel_sc:property_array>"
+                              "</kestrel_sc:e></r>");
+    EXPECT_NE(RunTool("tree --items 4 " + file.string())
+                  .out.find("@ids: uint32[] = [20] 0, 1, ..., 18, 19\n"),
+              std::string::npos);
+    EXPECT_NE(RunTool("tree " + file.string()).out.find("[20] 0, 1, 2, 3, ..., 16, 17, 18, 19\n"),
+              std::string::npos);
+}
+
 TEST(KestrelScTest, VersionAndHelp) {
     ToolRun version = RunTool("--version");
     EXPECT_EQ(version.status, 0);

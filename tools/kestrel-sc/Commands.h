@@ -35,6 +35,10 @@ struct ToolContext {
 
 void AddTreeCommand(CLI::App& app, ToolContext& context);
 void AddCatCommand(CLI::App& app, ToolContext& context);
+void AddInfoCommand(CLI::App& app, ToolContext& context);
+void AddCheckCommand(CLI::App& app, ToolContext& context);
+void AddGetCommand(CLI::App& app, ToolContext& context);
+void AddDiffCommand(CLI::App& app, ToolContext& context);
 void AddExportCommand(CLI::App& app, ToolContext& context);
 void AddImportCommands(CLI::App& app, ToolContext& context);
 

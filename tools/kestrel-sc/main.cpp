@@ -24,7 +24,11 @@ int main(int argc, char** argv) {
     app.add_flag("-q,--quiet", context.quiet, "Print nothing but errors and requested output");
 
     AddTreeCommand(app, context);
+    AddInfoCommand(app, context);
     AddCatCommand(app, context);
+    AddCheckCommand(app, context);
+    AddGetCommand(app, context);
+    AddDiffCommand(app, context);
     AddExportCommand(app, context);
     AddImportCommands(app, context);
 

@@ -1,0 +1,7 @@
+#include "Commands.h"
+
+namespace kestrelsc {
+
+void AddCheckCommand(CLI::App&, ToolContext&) {}
+
+}  // namespace kestrelsc

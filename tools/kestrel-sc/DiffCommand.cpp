@@ -1,0 +1,7 @@
+#include "Commands.h"
+
+namespace kestrelsc {
+
+void AddDiffCommand(CLI::App&, ToolContext&) {}
+
+}  // namespace kestrelsc

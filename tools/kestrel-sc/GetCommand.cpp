@@ -1,0 +1,7 @@
+#include "Commands.h"
+
+namespace kestrelsc {
+
+void AddGetCommand(CLI::App&, ToolContext&) {}
+
+}  // namespace kestrelsc

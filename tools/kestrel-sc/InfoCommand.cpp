@@ -1,0 +1,7 @@
+#include "Commands.h"
+
+namespace kestrelsc {
+
+void AddInfoCommand(CLI::App&, ToolContext&) {}
+
+}  // namespace kestrelsc
