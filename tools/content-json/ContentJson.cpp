@@ -608,14 +608,6 @@ public:
         out_ += '}';
     }
 
-private:
-    void Member(std::string_view name) {
-        out_ += '"';
-        out_ += name;
-        out_ += '"';
-        out_ += colon_;
-    }
-
     // A property is one line: {"name": ..., "type": ..., "value": ...}.
     void WriteProperty(const SerializedContentElement::Property& property) {
         out_ += '{';
@@ -631,6 +623,14 @@ private:
         std::visit([this]<class T>(const T& value) { Form<T>::Write(out_, value, comma_); },
                    property.value);
         out_ += '}';
+    }
+
+private:
+    void Member(std::string_view name) {
+        out_ += '"';
+        out_ += name;
+        out_ += '"';
+        out_ += colon_;
     }
 
     std::string& out_;
@@ -893,6 +893,18 @@ std::string JsonReadResult::description() const {
         return "ok";
     }
     return path.empty() ? message : path + ": " + message;
+}
+
+std::string PropertyTypeName(const PropertyValue& value) {
+    return TypeTable()[value.index()].name;
+}
+
+std::string WritePropertyJson(const SerializedContentElement::Property& property,
+                              const JsonWriteOptions& options) {
+    std::string out;
+    JsonWriter(out, options.indent).WriteProperty(property);
+    out += '\n';
+    return out;
 }
 
 std::string WriteContentJson(const SerializedContentElement& element,

@@ -19,6 +19,14 @@ struct JsonWriteOptions {
 std::string WriteContentJson(const SerializedContentElement& element,
                              const JsonWriteOptions& options = {});
 
+// The type name of a value: the format's name ("int32", "float[]"), or for the types only JSON
+// carries, "dhex" and "<element type>[]".
+std::string PropertyTypeName(const PropertyValue& value);
+
+// The JSON text of one property, {"name": ..., "type": ..., "value": ...}, and a newline.
+std::string WritePropertyJson(const SerializedContentElement::Property& property,
+                              const JsonWriteOptions& options = {});
+
 // What reading JSON gave: the tree, or where and why it failed.
 struct JsonReadResult {
     SmartPtr<SerializedContentElement> tree;  // the top element; null on failure

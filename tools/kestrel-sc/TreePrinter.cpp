@@ -1,8 +1,10 @@
 #include "TreePrinter.h"
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
+#include "ContentPath.h"
 #include "ValueFormat.h"
 #include "kernel/SerializedContentElement.h"
 
@@ -29,27 +31,73 @@ void AppendLines(std::string& out, const SerializedContentElement& element, std:
         out += property.name.view();
         out += ": ";
         out += TypeName(property.value);
-        out += " = ";
-        out += ValueSummary(property.value, options.maxItems);
+        if (!options.typesOnly) {
+            out += " = ";
+            out += ValueSummary(property.value, options.maxItems);
+        }
         out += '\n';
     }
 }
 
-}  // namespace
-
-std::string FormatTree(const SerializedContentElement& element, const TreeOptions& options) {
-    std::string out;
-    // Pre-order with an explicit stack: (element, depth), children pushed last-first.
-    std::vector<std::pair<const SerializedContentElement*, std::size_t>> pending{{&element, 0}};
+std::size_t CountBelow(const SerializedContentElement& element) {
+    std::size_t count = 0;
+    std::vector<const SerializedContentElement*> pending{&element};
     while (!pending.empty()) {
-        auto [current, depth] = pending.back();
+        const SerializedContentElement* current = pending.back();
         pending.pop_back();
-        AppendLines(out, *current, depth, options);
-        for (std::size_t i = current->GetChildCount(); i-- > 0;) {
-            pending.emplace_back(current->GetChild(i), depth + 1);
+        count += current->GetChildCount();
+        for (std::size_t i = 0; i < current->GetChildCount(); ++i) {
+            pending.push_back(current->GetChild(i));
         }
     }
-    return out;
+    return count;
+}
+
+}  // namespace
+
+bool FormatTree(SerializedContentElement& element, const TreeOptions& options, std::string& out,
+                std::string& error) {
+    // With masks, the masked elements open their whole subtree; their ancestors show only the
+    // way to them.
+    std::set<const SerializedContentElement*> opened, onTheWay;
+    for (const std::string& mask : options.masks) {
+        SerializedContentElement* found = FindElement(element, mask);
+        if (!found) {
+            error = "no element at '" + mask + "'";
+            return false;
+        }
+        opened.insert(found);
+        for (const SerializedContentElement* up = found; up; up = up->GetParent()) {
+            onTheWay.insert(up);
+        }
+    }
+    // Pre-order with an explicit stack: (element, depth, inside an opened subtree).
+    struct Entry {
+        const SerializedContentElement* element;
+        std::size_t depth;
+        bool open;
+    };
+    std::vector<Entry> pending{{&element, 0, options.masks.empty()}};
+    while (!pending.empty()) {
+        Entry entry = pending.back();
+        pending.pop_back();
+        const bool open = entry.open || opened.count(entry.element) != 0;
+        if (!open && !onTheWay.count(entry.element))
+            continue;
+        AppendLines(out, *entry.element, entry.depth, options);
+        if (options.maxDepth >= 0 && entry.depth >= static_cast<std::size_t>(options.maxDepth)) {
+            if (const std::size_t hidden = CountBelow(*entry.element)) {
+                Indent(out, entry.depth + 1, options);
+                out += "... " + std::to_string(hidden) + " more element" +
+                       (hidden == 1 ? "" : "s") + "\n";
+            }
+            continue;
+        }
+        for (std::size_t i = entry.element->GetChildCount(); i-- > 0;) {
+            pending.push_back({entry.element->GetChild(i), entry.depth + 1, open});
+        }
+    }
+    return true;
 }
 
 }  // namespace kestrelsc

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ContentJson.h"
 #include "geometry/MeshBuilder.h"
 #include "geometry/ValueText.h"
 #include "serializedContent/xmlwriter/PropertyTypes.h"
@@ -22,17 +23,6 @@ template <class T>
 struct IsVector<std::vector<T>> : std::true_type {
     using Element = T;
 };
-
-template <class T>
-std::string NameOf() {
-    if constexpr (IsVector<T>::value) {
-        return NameOf<typename IsVector<T>::Element>() + "[]";
-    } else if constexpr (std::is_same_v<T, DHex>) {
-        return "dhex";
-    } else {
-        return PropertyTraits<T>::typeName;
-    }
-}
 
 template <class T>
 bool XmlCarries() {
@@ -102,7 +92,7 @@ void AppendArray(std::string& out, const std::vector<T>& values, std::size_t max
 }  // namespace
 
 std::string TypeName(const PropertyValue& value) {
-    return std::visit([]<class T>(const T&) { return NameOf<T>(); }, value);
+    return contentjson::PropertyTypeName(value);
 }
 
 bool HasXmlForm(const PropertyValue& value) {
