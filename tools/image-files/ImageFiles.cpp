@@ -1,5 +1,7 @@
 #include "ImageFiles.h"
 
+#include "AtomicFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -99,54 +101,6 @@ bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes, s
     return true;
 }
 
-bool WriteAll(int fd, const std::vector<unsigned char>& bytes, std::string& error) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            error = std::strerror(errno);
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// Writes bytes to a temporary file beside path and renames it over path once complete.
-bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes,
-                         std::string& error) {
-    const std::filesystem::path directory = std::filesystem::path(path).parent_path();
-    std::string temporary =
-        ((directory.empty() ? std::filesystem::path(".") : directory) / ".kestrel-image-XXXXXX")
-            .string();
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        error = path + ": cannot create a temporary file beside it: " + std::strerror(errno);
-        return false;
-    }
-    bool ok =
-        WriteAll(fd, bytes, error) && (::fsync(fd) == 0 || (error = std::strerror(errno), false));
-    // mkstemp makes the file private; give it the permissions an ordinary new file would get.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    if (::close(fd) != 0 && ok) {
-        error = std::strerror(errno);
-        ok = false;
-    }
-    if (ok && std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = std::strerror(errno);
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        error = path + ": " + error;
-    }
-    return ok;
-}
-
 // Collects what stb writes; stb cannot be told of a failure, so it is remembered instead.
 struct Collector {
     std::vector<unsigned char> bytes;
@@ -201,7 +155,8 @@ bool Encode(const Image& image, FileKind kind, const std::string& path, std::str
             error = path + ": out of memory while encoding the image";
             return false;
         }
-        return WriteFileAtomically(path, collector.bytes, error);
+        return toolfiles::WriteFileAtomically(path, collector.bytes.data(), collector.bytes.size(),
+                                              error);
     } catch (const std::exception& exception) {
         error = path + ": " + exception.what();
         return false;

@@ -1,5 +1,7 @@
 #include "MeshFiles.h"
 
+#include "AtomicFile.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -56,49 +58,6 @@ bool ReadWholeFile(const std::string& path, std::string& content, std::string& e
     in.read(content.data(), static_cast<std::streamsize>(size));
     if (static_cast<std::uintmax_t>(in.gcount()) != size) {
         error = "cannot read the whole file";
-        return false;
-    }
-    return true;
-}
-
-// Hands write a stdio stream on a temporary file beside path and renames that over path once
-// it is complete and synced; on any failure the temporary file is removed.
-template <class Write>
-bool WriteFileAtomically(const std::string& path, Write&& write, std::string& error) {
-    const fs::path directory = fs::path(path).parent_path();
-    std::string temporary =
-        ((directory.empty() ? fs::path(".") : directory) / ".kestrel-mesh-XXXXXX").string();
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        error = path + ": cannot create a temporary file beside it: " + std::strerror(errno);
-        return false;
-    }
-    // mkstemp makes the file private; give it the permissions an ordinary new file would get.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    FILE* file = ::fdopen(fd, "wb");
-    if (!file) {
-        error = path + ": " + std::strerror(errno);
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    static constexpr std::size_t kBufferBytes = 1 << 20;
-    std::vector<char> buffer(kBufferBytes);
-    ::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
-    errno = 0;
-    write(file);
-    int failure = 0;
-    if (std::ferror(file) || std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0)
-        failure = errno != 0 ? errno : EIO;
-    if (std::fclose(file) != 0 && failure == 0)
-        failure = errno;
-    if (failure == 0 && std::rename(temporary.c_str(), path.c_str()) != 0)
-        failure = errno;
-    if (failure != 0) {
-        ::unlink(temporary.c_str());
-        error = path + ": " + std::strerror(failure);
         return false;
     }
     return true;
@@ -768,7 +727,7 @@ bool WriteMeshFile(const MeshData& mesh, const std::string& path, MeshFormat for
         error = path + ": " + error;
         return false;
     }
-    return WriteFileAtomically(
+    return toolfiles::WriteFileAtomically(
         path,
         [&](FILE* file) {
             format == MeshFormat::Obj ? WriteObj(mesh, file) : WritePly(mesh, file);
