@@ -13,43 +13,17 @@
 
 #include <nlohmann/json.hpp>
 
-#include "../serializedContent/TestFiles.h"
+#include "ToolRunner.h"
 #include "utilities/Base64.h"
 
 namespace {
 
 using Json = nlohmann::ordered_json;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs kestrel-sc with arguments (already quoted for the shell), stopping it after 120 s.
-ToolRun RunTool(const std::string& arguments) {
-    testfiles::TempDir dir;
-    std::string command = "timeout 120 " + std::string(KESTREL_BINARY_DIR) + "/kestrel-sc " +
-                          arguments + " > " + (dir.path() / "out").string() + " 2> " +
-                          (dir.path() / "err").string();
-    int raw = std::system(command.c_str());
-    ToolRun run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = ReadFile(dir.path() / "out");
-    run.err = ReadFile(dir.path() / "err");
-    return run;
-}
-
-std::string Example(const std::string& name) {
-    return std::string(KESTREL_EXAMPLES_DIR) + "/" + name;
-}
+using toolrunner::Example;
+using toolrunner::ReadFile;
+using toolrunner::RunTool;
+using toolrunner::ToolRun;
 
 // The canonical JSON of an example, as cat writes it.
 Json ExampleJson(const std::string& name) {

@@ -41,7 +41,7 @@ inline ToolRun RunTool(const std::string& arguments) {
 }
 
 // The path of a shipped example.
-inline std::string Example(const char* name) {
+inline std::string Example(const std::string& name) {
     return std::string(KESTREL_EXAMPLES_DIR) + "/" + name;
 }
 
