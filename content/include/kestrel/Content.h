@@ -1,0 +1,104 @@
+// Loading and saving content files from programs that embed the serialized-content module.
+//
+// Load goes through the module opened at run time, exactly as the platform does; LoadText, Save
+// and SaveText use the module's reader and writer directly. No function here throws: failures
+// come back as an Error that says what went wrong and where.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "kernel/SerializedContentElement.h"
+#include "kestrel/Export.h"
+#include "utilities/SmartPtr.h"
+
+namespace kestrel {
+
+// Why an operation failed; a default Error means success.
+struct KESTREL_CONTENT_API Error {
+    enum Code {
+        None = 0,           // no error
+        InvalidArgument,    // an empty path, or options that make no sense
+        NotFound,           // the file, or a directory on its path, does not exist
+        NotRegularFile,     // a directory, FIFO or device where a file was expected
+        Unreadable,         // the file exists but cannot be opened or read
+        Malformed,          // the text is not well-formed XML; line and column say where
+        ModuleUnavailable,  // the module library cannot be opened or makes no content loader
+        LoadFailed,         // the module refused the file for a reason not known more closely
+        NotSavable,         // the tree cannot be written faithfully as a content file
+        WriteFailed,        // the output file cannot be created, written or renamed into place
+        Cancelled,          // the progress callback asked to stop
+        Internal,           // out of memory, or an exception from the progress callback
+    };
+
+    Code code = None;          // what kind of failure; None for success
+    std::string message;       // what went wrong, for people (without the path)
+    std::string path;          // the file concerned; empty for text and trees
+    std::uint32_t line = 0;    // for Malformed: the line where the text stops being XML, from 1
+    std::uint32_t column = 0;  // and the column in that line, from 1; both 0 otherwise
+
+    // True when this is an error (like std::error_code), false for success.
+    explicit operator bool() const noexcept { return code != None; }
+    // "path:line:column: message", leaving out what is unknown; empty for success.
+    std::string description() const;
+};
+
+// Progress in bytes, total being 0 when unknown; returning false cancels the operation, which
+// then ends with Error::Cancelled and leaves no partial output behind.
+using ProgressCallback = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+
+// How Load and LoadText work.
+struct LoadOptions {
+    // The module library to load through; empty means libserializedContent beside this library
+    // (the directory the package installs both into).
+    std::string modulePath;
+    // Called with (0, size) before the load starts and (size, size) once it has succeeded; a
+    // load through the module cannot report finer steps.
+    ProgressCallback progress;
+};
+
+// How Save and SaveText work.
+struct SaveOptions {
+    // Spaces per level of XML; 0 or less writes everything on one line.
+    int indent = 2;
+    // False leaves out properties whose types content files cannot hold (DHex, arrays of most
+    // types), as the module's writer does; true refuses such trees with Error::NotSavable.
+    bool strict = false;
+    // Save calls it with (0, size) and after each written chunk of at most 1 MiB; SaveText
+    // with (0, size) and (size, size).
+    ProgressCallback progress;
+};
+
+// A loaded tree, or why there is none.
+struct LoadResult {
+    SmartPtr<SerializedContentElement> tree;  // the top element "figure"; null on failure
+    Error error;                              // None on success
+
+    // True when the tree was loaded.
+    explicit operator bool() const noexcept { return tree && !error; }
+};
+
+// Loads the content file at path through the module, waiting for the load to end. Fails with
+// NotFound, NotRegularFile or Unreadable (the system's reason), Malformed (with line and
+// column), ModuleUnavailable, LoadFailed or Cancelled.
+KESTREL_CONTENT_API LoadResult Load(const std::string& path, const LoadOptions& options = {});
+
+// Reads content file text into a tree below "figure" with the module's reader; fails with
+// Malformed (with line and column) or Cancelled. options.modulePath is not used.
+KESTREL_CONTENT_API LoadResult LoadText(const std::string& xml, const LoadOptions& options = {});
+
+// Writes tree as a content file at path: its children below a root element "kestrel_sc:" + the
+// top element's name, written to a temporary file beside path and renamed over it once complete,
+// so path is either untouched or wholly replaced. Fails with NotSavable (the top element has
+// properties, an element name cannot be an XML name, or a type cannot be held under strict),
+// WriteFailed (the system's reason), InvalidArgument (empty path) or Cancelled.
+KESTREL_CONTENT_API Error Save(const SerializedContentElement& tree, const std::string& path,
+                               const SaveOptions& options = {});
+
+// The text Save would write; empty with *error (when given) set on failure, which can be
+// NotSavable or Cancelled.
+KESTREL_CONTENT_API std::string SaveText(const SerializedContentElement& tree,
+                                         Error* error = nullptr, const SaveOptions& options = {});
+
+}  // namespace kestrel
