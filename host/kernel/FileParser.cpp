@@ -30,8 +30,9 @@
 
 #include "utilities/OrbTracer.h"
 
-// The outcomes of a parser's most recent fetches. They outlive OnComplete so that a completion
-// handled later (queued by the parser, say) still finds its file; only the newest kKept stay.
+// The outcomes of a parser's fetches. They outlive OnComplete so that a completion handled later
+// (queued by the parser, say) still finds its file; of the fetches whose OnComplete has returned
+// only the newest kKept are remembered, and a fetch still being reported is never forgotten.
 struct FileParser::FetchRecords {
     struct Record {
         bool succeeded = false;
@@ -39,22 +40,22 @@ struct FileParser::FetchRecords {
     };
     static constexpr std::size_t kKept = 64;
 
-    // Stores the outcome of fetch id, forgetting the oldest beyond kKept. Call with mutex held.
-    Record& Add(std::uint64_t id) {
-        auto [place, added] = records.try_emplace(id);
-        if (added) {
-            order.push_back(id);
-            if (order.size() > kKept) {
-                records.erase(order.front());
-                order.pop_front();
-            }
+    // The record of fetch id. Call with mutex held.
+    Record& Add(std::uint64_t id) { return records[id]; }
+
+    // Notes that OnComplete of fetch id has returned, forgetting the oldest finished fetches
+    // beyond kKept. Call with mutex held.
+    void Finished(std::uint64_t id) {
+        finished.push_back(id);
+        while (finished.size() > kKept) {
+            records.erase(finished.front());
+            finished.pop_front();
         }
-        return place->second;
     }
 
     std::mutex mutex;
     std::unordered_map<std::uint64_t, Record> records;
-    std::deque<std::uint64_t> order;
+    std::deque<std::uint64_t> finished;
 };
 
 namespace {
@@ -285,6 +286,12 @@ private:
         } catch (...) {
             OrbTracer("kernel", "FileParser")(TRACE_ERROR, "fetch %llu: completion threw",
                                               static_cast<unsigned long long>(id_));
+        }
+        try {
+            std::lock_guard<std::mutex> lock(records_->mutex);
+            records_->Finished(id_);
+        } catch (const std::exception&) {
+            // Out of memory: the record is simply kept.
         }
         parser_ = nullptr;
         keepAlive_ = nullptr;
