@@ -46,13 +46,13 @@ INSTANTIATE_TEST_SUITE_P(
             "    @hub: dpoint3d = -0.52 0 0.35\n"}),
     [](const testing::TestParamInfo<TreeCase>& info) { return info.param.name; });
 
-TEST(InspectTest, MaskNamingNothingFails) {
+TEST(QueryCommandsTest, MaskNamingNothingFails) {
     ToolRun run = RunTool("tree " + kAssembly + " --mask bicycle/nothing");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("no element at 'bicycle/nothing'"), std::string::npos);
 }
 
-TEST(InspectTest, InfoCountsEverything) {
+TEST(QueryCommandsTest, InfoCountsEverything) {
     ToolRun run = RunTool("info " + std::string(KESTREL_EXAMPLES_DIR) + "/showcase.xml --json");
     ASSERT_EQ(run.status, 0) << run.err;
     nlohmann::json info = nlohmann::json::parse(run.out);
