@@ -25,7 +25,7 @@ expect() {
 
 expect "kestrel-sc " "tree info cat check get diff export import-mesh import-image"
 expect "kestrel-sc i" "info import-mesh import-image"
-expect "kestrel-sc --" "--module --quiet --help --version"
+expect "kestrel-sc --" "--module --quiet --progress --no-progress --help --version"
 expect "kestrel-sc --module lib.so -q c" "cat check"
 expect "kestrel-sc tree --" "--depth --types --mask --indent --items --help"
 expect "kestrel-sc cat --to " "xml json"

@@ -243,6 +243,46 @@ TEST(KestrelScTest, LongArraysAreElidedWithTheirCount) {
               std::string::npos);
 }
 
+struct ProgressCase {
+    const char* name;
+    std::string options;  // global options before the subcommand
+    bool jsonInput;       // read canonical JSON instead of XML
+    bool drawn;           // whether a progress line is expected on stderr
+};
+
+class KestrelScProgressTest : public testing::TestWithParam<ProgressCase> {};
+
+// Tests run with stderr on a file, so the bar is off unless asked for; the output is the same
+// either way.
+TEST_P(KestrelScProgressTest, BarOnlyWhenAskedAndOutputUnchanged) {
+    testfiles::TempDir dir;
+    std::string input = Example("showcase.xml");
+    if (GetParam().jsonInput) {
+        input = (dir.path() / "in.json").string();
+        ASSERT_EQ(RunTool("cat " + Example("showcase.xml") + " --to json -o " + input).status, 0);
+    }
+    const std::string out = (dir.path() / "out.xml").string();
+    ToolRun run = RunTool(GetParam().options + " cat " + input + " -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadFile(out), RunTool("cat " + Example("showcase.xml")).out);
+    if (!GetParam().drawn) {
+        EXPECT_EQ(run.err, "");
+        return;
+    }
+    for (const char* expected : {"\rloading [", "\rwriting [", "100%", "B/s  in "})
+        EXPECT_NE(run.err.find(expected), std::string::npos) << expected << " in " << run.err;
+    EXPECT_EQ(run.err.back(), '\n');
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, KestrelScProgressTest,
+    testing::Values(ProgressCase{"DefaultOffWhenNotATerminal", "", false, false},
+                    ProgressCase{"Asked", "--progress", false, true},
+                    ProgressCase{"AskedForJsonInput", "--progress", true, true},
+                    ProgressCase{"TurnedOff", "--no-progress", false, false},
+                    ProgressCase{"QuietWins", "-q --progress", false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(KestrelScTest, VersionAndHelp) {
     ToolRun version = RunTool("--version");
     EXPECT_EQ(version.status, 0);

@@ -7,6 +7,7 @@
 
 #include "ContentModule.h"
 #include "Input.h"
+#include "Progress.h"
 
 namespace kestrelsc {
 
@@ -18,8 +19,12 @@ constexpr int kExitUsage = 2;
 struct ToolContext {
     std::string modulePath;  // --module
     bool quiet = false;      // -q
-    int status = kExitOk;    // the exit status the last subcommand left
+    bool progress = false;   // --progress / --no-progress, when given
+    const CLI::Option* progressOption = nullptr;
+    int status = kExitOk;  // the exit status the last subcommand left
 
+    // How progress is shown: as asked, else on a terminal stderr only, never with -q.
+    ProgressMode Progress() const;
     // Prints an error and sets the status.
     void Fail(const std::string& message, int exitStatus = kExitFailed);
     // Prints a warning unless quiet.

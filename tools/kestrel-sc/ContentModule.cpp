@@ -75,7 +75,8 @@ ContentModule ContentModule::Open(const std::string& path, std::string& error) {
     return module;
 }
 
-LoadOutcome ContentModule::Load(const std::string& file) const {
+LoadOutcome ContentModule::Load(const std::string& file,
+                                const std::function<void()>& waiting) const {
     LoadOutcome outcome;
     auto started = std::chrono::steady_clock::now();
     SmartPtr<RefCounted> component;
@@ -91,7 +92,10 @@ LoadOutcome ContentModule::Load(const std::string& file) const {
     SmartPtr<SerializedContentLoaderEvent> event(new SerializedContentLoaderEvent);
     SmartPtr<Anchor> anchor(new Anchor(Symbol::EMPTY));
     loader->LoadSerializedContent(Symbol(file), anchor, event.get());
-    event->Wait();
+    while (!event->WaitFor(std::chrono::milliseconds(100))) {
+        if (waiting)
+            waiting();
+    }
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (event->GetStatus() == BaseAsyncEvent::SUCCEEDED) {

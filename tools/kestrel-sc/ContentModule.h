@@ -1,6 +1,7 @@
 // ContentModule: the serialized-content module opened at run time, as the platform opens it.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "kernel/ComponentLibrary.h"
@@ -32,8 +33,9 @@ public:
 
     // Loads file through a new loader component and waits for its event. On failure the error
     // names the file, what the module reported, and why (missing, unreadable, not well-formed
-    // XML with line and column, ...).
-    LoadOutcome Load(const std::string& file) const;
+    // XML with line and column, ...). While it waits, waiting (if set) is called about ten times
+    // a second.
+    LoadOutcome Load(const std::string& file, const std::function<void()>& waiting = {}) const;
 
 private:
     SmartPtr<ComponentLibrary> library_;

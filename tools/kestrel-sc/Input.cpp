@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <sstream>
 
 #include "ContentJson.h"
 
@@ -24,17 +23,49 @@ InputForm DetectForm(const std::string& path) {
     return first != std::string_view::npos && head[first] == '{' ? InputForm::Json : InputForm::Xml;
 }
 
-int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcome& outcome) {
+namespace {
+
+// The size of a regular file, for progress; 0 when it cannot be told.
+std::uint64_t FileSize(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
+               ? static_cast<std::uint64_t>(info.st_size)
+               : 0;
+}
+
+// Reads the whole file in blocks so the meter can follow; false when it cannot be read.
+bool ReadFile(const std::string& path, std::string& text, ProgressMeter& meter) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    constexpr std::size_t kBlock = 1 << 20;
+    std::size_t done = 0;
+    for (;;) {
+        text.resize(done + kBlock);
+        in.read(text.data() + done, static_cast<std::streamsize>(kBlock));
+        done += static_cast<std::size_t>(in.gcount());
+        meter.Update(done);
+        if (!in)
+            break;
+    }
+    text.resize(done);
+    return in.eof() && !in.bad();
+}
+
+}  // namespace
+
+int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcome& outcome,
+              ProgressMode progress) {
     if (DetectForm(path) == InputForm::Json) {
         auto started = std::chrono::steady_clock::now();
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (!in) {
+        ProgressMeter meter(progress, "loading", FileSize(path));
+        std::string text;
+        if (!ReadFile(path, text, meter)) {
             outcome.error = path + ": cannot be read";
             return 1;
         }
-        contentjson::JsonReadResult result = contentjson::ReadContentJson(text.str());
+        contentjson::JsonReadResult result = contentjson::ReadContentJson(text);
+        meter.Finish(text.size());
         outcome.seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         if (!result) {
@@ -50,7 +81,11 @@ int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcom
         outcome.error = "cannot open the serialized-content module: " + error;
         return 2;
     }
-    outcome = module.Load(path);
+    ProgressMeter meter(progress, "loading", FileSize(path));
+    meter.Tick();
+    outcome = module.Load(path, [&meter] { meter.Tick(); });
+    if (outcome)
+        meter.Finish(FileSize(path));
     return outcome ? 0 : 1;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ContentModule.h"
+#include "Progress.h"
 
 namespace kestrelsc {
 
@@ -16,7 +17,9 @@ InputForm DetectForm(const std::string& path);
 
 // Loads path in its form. A content file goes through the module opened from modulePath (see
 // ContentModule::Open); JSON is read directly. On failure outcome.error says why, and the result
-// is the exit status (1: the input is bad, 2: the module could not be opened).
-int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcome& outcome);
+// is the exit status (1: the input is bad, 2: the module could not be opened). Progress is drawn
+// on stderr as mode says.
+int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcome& outcome,
+              ProgressMode progress = ProgressMode::Off);
 
 }  // namespace kestrelsc

@@ -2,16 +2,33 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "AtomicFile.h"
 
 namespace kestrelsc {
 
-bool WriteOutput(const std::string& path, const std::string& text, std::string& error) {
+bool WriteOutput(const std::string& path, const std::string& text, std::string& error,
+                 const std::function<void(std::uint64_t)>& written) {
     if (!path.empty() && path != "-") {
-        return toolfiles::WriteFileAtomically(path, text.data(), text.size(), error);
+        // Blocks of a few megabytes keep a progress bar moving without slowing the write.
+        constexpr std::size_t kBlock = std::size_t{4} << 20;
+        return toolfiles::WriteFileAtomically(
+            path,
+            [&](std::FILE* file) {
+                for (std::size_t done = 0; done < text.size();) {
+                    const std::size_t block = std::min(kBlock, text.size() - done);
+                    if (std::fwrite(text.data() + done, 1, block, file) != block)
+                        return;
+                    done += block;
+                    if (written)
+                        written(done);
+                }
+            },
+            error);
     }
     std::size_t done = 0;
     while (done < text.size()) {

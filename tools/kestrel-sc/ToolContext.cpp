@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <iostream>
 #include <vector>
 
@@ -7,6 +9,14 @@
 #include "XmlOutput.h"
 
 namespace kestrelsc {
+
+ProgressMode ToolContext::Progress() const {
+    if (quiet)
+        return ProgressMode::Off;
+    if (progressOption && progressOption->count() > 0)
+        return progress ? ProgressMode::Always : ProgressMode::Off;
+    return ::isatty(STDERR_FILENO) ? ProgressMode::Delayed : ProgressMode::Off;
+}
 
 void ToolContext::Fail(const std::string& message, int exitStatus) {
     std::cerr << "kestrel-sc: error: " << message << '\n';
@@ -19,7 +29,7 @@ void ToolContext::Warn(const std::string& message) const {
 }
 
 bool ToolContext::Load(const std::string& path, LoadOutcome& outcome) {
-    const int loaded = LoadInput(modulePath, path, outcome);
+    const int loaded = LoadInput(modulePath, path, outcome, Progress());
     if (loaded != kExitOk)
         Fail(outcome.error, loaded);
     return loaded == kExitOk;
@@ -27,8 +37,14 @@ bool ToolContext::Load(const std::string& path, LoadOutcome& outcome) {
 
 bool ToolContext::Write(const std::string& path, const std::string& text) {
     std::string error;
-    if (WriteOutput(path, text, error))
+    // Standard output is the user's own stream; only files get a bar.
+    const bool toFile = !path.empty() && path != "-";
+    ProgressMeter meter(toFile ? Progress() : ProgressMode::Off, "writing", text.size());
+    meter.Update(0);
+    if (WriteOutput(path, text, error, [&meter](std::uint64_t done) { meter.Update(done); })) {
+        meter.Finish(text.size());
         return true;
+    }
     Fail(error);
     return false;
 }

@@ -22,6 +22,10 @@ int main(int argc, char** argv) {
                    "The serialized-content module library to load (default: beside the tool, or "
                    "$KESTREL_SC_MODULE)");
     app.add_flag("-q,--quiet", context.quiet, "Print nothing but errors and requested output");
+    context.progressOption =
+        app.add_flag("--progress,!--no-progress", context.progress,
+                     "Show a progress bar with bytes and rate on stderr while loading and writing "
+                     "files (default: on when stderr is a terminal)");
 
     AddTreeCommand(app, context);
     AddInfoCommand(app, context);
