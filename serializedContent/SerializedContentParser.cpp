@@ -1,5 +1,6 @@
 #include "serializedContent/SerializedContentParser.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -10,6 +11,7 @@
 #include "serializedContent/LongPath.h"
 #include "serializedContent/xmlwriter/XmlParser.h"
 #include "utilities/FileSystem.h"
+#include "utilities/LargeBuffer.h"
 
 namespace serializedContent {
 
@@ -18,17 +20,31 @@ namespace {
 constexpr const char* kLoadError = "Error loading orbifile.";
 constexpr const char* kFileError = "Failed to get orbi file.";
 
-// Reads the stream line by line, each line followed by "\n"; false on a read error, which a
-// directory or a vanishing file can cause and which would otherwise never reach end of file.
+// Reads the whole stream as reading it line by line would, each line followed by "\n": its
+// characters and one "\n" more. It goes in large blocks into a buffer sized from the file, which
+// is many times faster than line by line. False on a read error, which a directory or a
+// vanishing file can cause.
 bool ReadLines(std::istream& in, std::string& text) {
-    std::string line;
-    while (!in.eof()) {
-        std::getline(in, line);
-        if (in.bad() || (in.fail() && !in.eof()))
-            return false;
-        text += line;
-        text += '\n';
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    in.clear();
+    // In text mode line ends may shrink, so the size is only a bound; the loop reads to the end.
+    constexpr std::size_t kBlock = std::size_t{1} << 20;
+    ReserveLargeBuffer(text, (size > 0 ? static_cast<std::size_t>(size) : 0) + 1);
+    std::size_t done = 0;
+    for (;;) {
+        const std::size_t room = std::max(kBlock, text.capacity() - done);
+        text.resize(done + room);
+        in.read(text.data() + done, static_cast<std::streamsize>(room));
+        done += static_cast<std::size_t>(in.gcount());
+        if (!in)
+            break;
     }
+    text.resize(done);
+    if (in.bad())
+        return false;
+    text += '\n';
     return true;
 }
 
@@ -100,6 +116,7 @@ void SerializedContentParser::OnComplete(std::uint64_t fetchId,
             }
         }
         XmlElem* root = ParseXml(text, false, nullptr);
+        std::string().swap(text);  // the tree holds everything now; the text can go
         if (!root) {
             // Text that is not well-formed XML is never walked.
             Fail(kLoadError);

@@ -33,15 +33,29 @@ std::string TextOf(const T& value) {
 XmlElem::XmlElem(const Symbol& name) : name_(name) {}
 
 XmlElem::~XmlElem() {
+    DestroySubtree();
+}
+
+void XmlElem::DestroySubtree() noexcept {
     // Children are taken apart from a work list so that no depth can exhaust the stack.
-    std::vector<XmlElem*> pending = std::move(children_);
+    std::vector<XmlElem*> pending(children_.begin(), children_.end());
+    children_.Reset();
     while (!pending.empty()) {
         XmlElem* element = pending.back();
         pending.pop_back();
         pending.insert(pending.end(), element->children_.begin(), element->children_.end());
-        element->children_.clear();
-        delete element;
+        element->children_.Reset();
+        if (element->inBlockStore_) {
+            element->~XmlElem();
+        } else {
+            delete element;
+        }
     }
+}
+
+void XmlElem::ReleaseParsedStorage() noexcept {
+    DestroySubtree();
+    attributes_.Reset();
 }
 
 std::size_t XmlElem::GetChildCount() const {
@@ -183,7 +197,7 @@ void XmlElem::AddChild(XmlElem* child) {
     if (!child)
         return;
     child->parent_ = this;
-    children_.push_back(child);
+    children_.emplace_back(child);
 }
 
 void XmlElem::SetText(const std::string& value) {

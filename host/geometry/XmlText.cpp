@@ -9,6 +9,7 @@
 
 #include <pugixml.hpp>
 
+#include "XmlTextReader.h"
 #include "geometry/XmlElem.h"
 
 namespace {
@@ -91,6 +92,9 @@ XmlElem* MakeElement(const pugi::xml_node& node, std::string& reason) {
 }  // namespace
 
 XmlElem* ParseXml(const std::string& text, bool keepWhitespace, std::string* error) {
+    if (IsUtf8Xml(text))
+        return ParseUtf8Xml(text, keepWhitespace, error);
+    // Other encodings (UTF-16, UTF-32, Latin-1 and the like) go through pugixml, which converts.
     PositionCounter positions(text);
     pugi::xml_document document;
     // As a fragment, pugixml keeps text outside the root element, which is then refused below.

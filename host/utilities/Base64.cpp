@@ -1,15 +1,12 @@
 // Base64: RFC 4648 encoding and decoding of byte payloads.
 #include "utilities/Base64.h"
+#include "utilities/LargeBuffer.h"
 
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define KESTREL_BASE64_X86 1
@@ -351,23 +348,10 @@ const Codec& TheCodec() {
     return codec;
 }
 
-// Sizes a new result. Fresh memory is faulted in 4 KiB pages at first touch, which for a result of
-// megabytes (and on a virtual machine) costs more than the coding itself; huge pages cut the
-// faults 512-fold. Only the whole huge pages inside the buffer are advised; the advice may fail.
+// Sizes a new result; huge pages make first touch of a result of megabytes cheap.
 template <typename Container>
 void SizeResult(Container& container, std::size_t size) {
-    container.reserve(size);
-#if defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kHugePage = std::uintptr_t(2) << 20;
-    if (size >= 2 * kHugePage) {
-        const auto start = reinterpret_cast<std::uintptr_t>(container.data());
-        const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
-        const std::uintptr_t end = (start + size) & ~(kHugePage - 1);
-        if (end > begin) {
-            madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-        }
-    }
-#endif
+    ReserveLargeBuffer(container, size);
     container.resize(size);
 }
 

@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {"4:3 element-prefix", "6:5 duplicate-name", "7:5 unknown-attribute",
                     "8:5 value-ignored", "10:5 name-case", "11:5 element-prefix",
                     "19:5 unknown-attribute", "20:7 unknown-attribute"}},
-        CorpusCase{"MalformedXml", "malformed.xml", false, 1, {"5:3 malformed-xml"}},
+        CorpusCase{"MalformedXml", "malformed.xml", false, 1, {"5:1 malformed-xml"}},
         CorpusCase{"JsonOutOfRange", "bad-value.json", false, 1, {"3:63 json-invalid"}},
         CorpusCase{"JsonSyntax", "syntax.json", false, 1, {"2:17 json-invalid"}},
         CorpusCase{"JsonDuplicateMember", "duplicate.json", false, 1, {"2:18 json-invalid"}}),

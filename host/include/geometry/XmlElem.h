@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -118,14 +119,87 @@ public:
     // Appends to the element's text (the parser joins character data this way).
     void AppendText(const char* data, std::size_t size) { text_.append(data, size); }
 
+protected:
+    // Destroys the children and lists of a parsed root before the storage they live in goes.
+    void ReleaseParsedStorage() noexcept;
+
 private:
+    friend class XmlTreeBuilder;  // the text parser fills elements in place
+
+    // A list in heap storage of its own, or adopted from the block store of a parsed tree (which
+    // frees it; the list then only destroys its items, and copies them out before growing).
+    template <class T>
+    class List {
+    public:
+        List() = default;
+        List(const List&) = delete;
+        List& operator=(const List&) = delete;
+        ~List() { Reset(); }
+
+        std::size_t size() const noexcept { return size_; }
+        T& operator[](std::size_t index) noexcept { return data_[index]; }
+        const T& operator[](std::size_t index) const noexcept { return data_[index]; }
+        T* begin() noexcept { return data_; }
+        T* end() noexcept { return data_ + size_; }
+        const T* begin() const noexcept { return data_; }
+        const T* end() const noexcept { return data_ + size_; }
+
+        template <class... Args>
+        void emplace_back(Args&&... args) {
+            if (size_ == capacity_ || !owned_)
+                Grow();
+            new (data_ + size_) T(std::forward<Args>(args)...);
+            ++size_;
+        }
+        // Takes count items constructed at data, in storage that someone else frees.
+        void Adopt(T* data, std::uint32_t count) noexcept {
+            Reset();
+            data_ = data;
+            size_ = capacity_ = count;
+            owned_ = false;
+        }
+        // Destroys the items and gives back owned storage.
+        void Reset() noexcept {
+            for (std::uint32_t i = 0; i < size_; ++i)
+                data_[i].~T();
+            if (owned_)
+                ::operator delete(data_);
+            data_ = nullptr;
+            size_ = capacity_ = 0;
+            owned_ = true;
+        }
+
+    private:
+        void Grow() {
+            const std::uint32_t capacity = capacity_ < 4 ? 4 : capacity_ * 2;
+            T* data = static_cast<T*>(::operator new(sizeof(T) * capacity));
+            for (std::uint32_t i = 0; i < size_; ++i) {
+                new (data + i) T(std::move(data_[i]));
+                data_[i].~T();
+            }
+            if (owned_)
+                ::operator delete(data_);
+            data_ = data;
+            capacity_ = capacity;
+            owned_ = true;
+        }
+
+        T* data_ = nullptr;
+        std::uint32_t size_ = 0;
+        std::uint32_t capacity_ = 0;
+        bool owned_ = true;
+    };
+
+    void DestroySubtree() noexcept;
+
     Symbol name_;
     XmlElem* parent_ = nullptr;
-    std::vector<std::pair<Symbol, std::string>> attributes_;
+    List<std::pair<Symbol, std::string>> attributes_;
+    List<XmlElem*> children_;
     std::string text_;
-    std::vector<XmlElem*> children_;
     std::uint32_t line_ = 0;
     std::uint32_t column_ = 0;
+    bool inBlockStore_ = false;  // made by the parser in its block store: destroyed, never deleted
 };
 
 // A new element named name; the flag is reserved and passed as false. The element belongs to the
