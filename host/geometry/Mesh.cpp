@@ -4,6 +4,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "utilities/LargeBuffer.h"
+
 TriangleIndexVisitor::~TriangleIndexVisitor() = default;
 
 Mesh::Mesh() noexcept = default;
@@ -30,6 +32,15 @@ bool Mesh::AddTriangles(const std::uint32_t* indices, std::uint32_t count) noexc
     } catch (const std::bad_alloc&) {
         return false;
     } catch (const std::length_error&) {
+        return false;
+    }
+    return true;
+}
+
+bool Mesh::ReserveTriangles(std::uint32_t count) noexcept {
+    try {
+        ReserveLargeBuffer(indices_, indices_.size() + std::size_t{count} * 3);
+    } catch (const std::exception&) {
         return false;
     }
     return true;

@@ -1,6 +1,7 @@
 #include "geometry/PolyForm.h"
 
 #include "geometry/Shape.h"
+#include "utilities/LargeBuffer.h"
 
 #include <cmath>
 #include <cstdint>
@@ -46,6 +47,7 @@ bool PolyForm::GenerateVertexNormals() noexcept {
     // small triangles next to big ones.
     std::vector<double> sums;
     try {
+        ReserveLargeBuffer(sums, std::size_t{vertexCount} * 3);
         sums.assign(std::size_t{vertexCount} * 3, 0.0);
     } catch (const std::bad_alloc&) {
         return false;

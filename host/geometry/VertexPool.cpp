@@ -7,6 +7,8 @@
 #include <limits>
 #include <new>
 
+#include "utilities/LargeBuffer.h"
+
 VertexPool* VertexPool::Construct(VertexType type, std::uint32_t count) noexcept {
     const std::size_t length = type.RecordLength();
     if (length == 0)
@@ -18,6 +20,7 @@ VertexPool* VertexPool::Construct(VertexType type, std::uint32_t count) noexcept
     auto* data = static_cast<float*>(std::calloc(records * length, sizeof(float)));
     if (!data)
         return nullptr;
+    AdviseLargeBuffer(data, records * length * sizeof(float));
     auto* pool = new (std::nothrow) VertexPool(type, count, data);
     if (!pool)
         std::free(data);

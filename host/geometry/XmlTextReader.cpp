@@ -17,6 +17,7 @@
 #endif
 
 #include "geometry/XmlElem.h"
+#include "utilities/LargeBuffer.h"
 
 namespace {
 
@@ -375,6 +376,8 @@ private:
     // attribute values tab, LF and a line end become a space.
     void AppendDecoded(std::string& out, std::size_t from, std::size_t to, bool attribute) {
         const std::uint8_t stops = attribute ? kValueStop : kTextStop;
+        if (out.empty())
+            ReserveLargeBuffer(out, to - from);
         std::size_t run = from;
         std::size_t at = from;
         while (at < to) {

@@ -27,9 +27,9 @@ namespace {
 
 // The content name of an XML element: its name after the first ':', or all of it.
 Symbol ContentName(const XmlElem* element) {
-    std::string name = element->GetName();
-    std::size_t colon = name.find(':');
-    return colon == std::string::npos ? Symbol(name) : Symbol(name.substr(colon + 1));
+    const std::string_view name = element->GetName().view();
+    const std::size_t colon = name.find(':');
+    return colon == std::string_view::npos ? element->GetName() : Symbol(name.substr(colon + 1));
 }
 
 // Reads the value of a property or array item through its kind's getter: from the "value"
@@ -145,6 +145,7 @@ void ReadShape(const XmlElem* element, SerializedContentElement* owner, const Sy
     if (!polyForm->AddMesh(mesh.get()))
         return;
     Mesh* added = mesh.release();
+    added->ReserveTriangles(static_cast<std::uint32_t>(triangleCount));
     for (std::size_t t = 0; t < triangleCount; ++t)
         added->AddTriangles(&indices[3 * t], 3);
     added->Flush();
@@ -237,7 +238,7 @@ bool XmlParser::ParseProperty(const XmlElem* element, SerializedContentElement* 
     const std::size_t typeIndex = element->FindAttribute(readerNames.type);
     if (typeIndex == XmlElem::npos)
         return false;
-    const std::string typeText = element->GetAttributeText(typeIndex);
+    const std::string& typeText = element->GetAttributeText(typeIndex);
     const std::size_t nameIndex = element->FindAttribute(readerNames.name);
     if (nameIndex == XmlElem::npos)
         return false;
@@ -270,11 +271,11 @@ bool XmlParser::ParsePropertyArray(const XmlElem* element, SerializedContentElem
     const std::size_t typeIndex = element->FindAttribute(readerNames.arrayType);
     if (typeIndex == XmlElem::npos)
         return false;
-    const std::string typeText = element->GetAttributeText(typeIndex);
+    const std::string& typeText = element->GetAttributeText(typeIndex);
     const std::size_t nameIndex = element->FindAttribute(readerNames.arrayName);
     if (nameIndex == XmlElem::npos)
         return false;
-    const std::string nameText = element->GetAttributeText(nameIndex);
+    const std::string& nameText = element->GetAttributeText(nameIndex);
 
     // Any other type text, "shape" included, stores nothing and is not reported.
     AnyOf(ArrayValueTypes{}, [&]<class T>() {
