@@ -1,12 +1,13 @@
 #include "utilities/Symbol.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 namespace detail {
 
@@ -25,14 +26,16 @@ namespace {
 using detail::SymbolEntry;
 
 // The interning table, split in shards so that threads interning different texts rarely meet.
+// Each shard is an open-addressing table of (hash, entry) slots: a lookup touches one slot and
+// the entry it finds, where node-based maps chase a pointer per bucket and per node.
 class SymbolTable {
 public:
     const SymbolEntry* Intern(std::string_view text) {
-        Shard& shard = shards_[std::hash<std::string_view>()(text) % kShards];
+        const std::size_t hash = std::hash<std::string_view>()(text);
+        Shard& shard = shards_[hash % kShards];
         std::lock_guard<std::mutex> lock(shard.mutex);
-        auto found = shard.entries.find(text);
-        if (found != shard.entries.end()) {
-            SymbolEntry* entry = found->second;
+        if (Slot* found = shard.Find(hash, text)) {
+            SymbolEntry* entry = found->entry;
             int count = entry->references.load(std::memory_order_relaxed);
             while (count > 0) {
                 if (entry->references.compare_exchange_weak(count, count + 1,
@@ -41,22 +44,27 @@ public:
                 }
             }
             // Dying: its last holder will delete it; a fresh entry takes its place in the table.
-            shard.entries.erase(found);
+            shard.Erase(*found);
         }
         SymbolEntry* entry = Make(text);
-        shard.entries.emplace(std::string_view(entry->text, entry->length), entry);
+        try {
+            shard.Insert(hash, entry);
+        } catch (...) {
+            std::free(entry);
+            throw;
+        }
         return entry;
     }
 
     // Called by the holder whose release brought the count to zero.
     void Remove(const SymbolEntry* entry) {
         std::string_view text(entry->text, entry->length);
-        Shard& shard = shards_[std::hash<std::string_view>()(text) % kShards];
+        const std::size_t hash = std::hash<std::string_view>()(text);
+        Shard& shard = shards_[hash % kShards];
         {
             std::lock_guard<std::mutex> lock(shard.mutex);
-            auto found = shard.entries.find(text);
-            if (found != shard.entries.end() && found->second == entry)
-                shard.entries.erase(found);
+            if (Slot* found = shard.FindEntry(hash, entry))
+                shard.Erase(*found);
         }
         std::free(const_cast<SymbolEntry*>(entry));
     }
@@ -65,16 +73,86 @@ public:
         std::size_t total = 0;
         for (Shard& shard : shards_) {
             std::lock_guard<std::mutex> lock(shard.mutex);
-            total += shard.entries.size();
+            total += shard.live;
         }
         return total;
     }
 
 private:
     static constexpr std::size_t kShards = 16;
+
+    struct Slot {
+        std::size_t hash = 0;
+        SymbolEntry* entry = nullptr;  // null: empty; Tombstone(): erased, probing goes on
+    };
+
+    static SymbolEntry* Tombstone() noexcept {
+        static SymbolEntry* const marker = reinterpret_cast<SymbolEntry*>(alignof(SymbolEntry));
+        return marker;
+    }
+
     struct Shard {
         std::mutex mutex;
-        std::unordered_map<std::string_view, SymbolEntry*> entries;
+        std::vector<Slot> slots;  // a power of two in size, or empty
+        std::size_t used = 0;     // live entries and tombstones
+        std::size_t live = 0;
+
+        // The slots after the shard bits of the hash, wrapping round.
+        template <class Match>
+        Slot* Probe(std::size_t hash, Match match) {
+            if (slots.empty())
+                return nullptr;
+            const std::size_t mask = slots.size() - 1;
+            for (std::size_t i = (hash / kShards) & mask;; i = (i + 1) & mask) {
+                Slot& slot = slots[i];
+                if (!slot.entry)
+                    return nullptr;
+                if (slot.entry != Tombstone() && slot.hash == hash && match(slot.entry))
+                    return &slot;
+            }
+        }
+        Slot* Find(std::size_t hash, std::string_view text) {
+            return Probe(hash, [text](const SymbolEntry* entry) {
+                return std::string_view(entry->text, entry->length) == text;
+            });
+        }
+        Slot* FindEntry(std::size_t hash, const SymbolEntry* wanted) {
+            return Probe(hash, [wanted](const SymbolEntry* entry) { return entry == wanted; });
+        }
+        void Erase(Slot& slot) noexcept {
+            slot.entry = Tombstone();
+            --live;
+        }
+        void Insert(std::size_t hash, SymbolEntry* entry) {
+            // At most 70% full, tombstones counted; growing also clears the tombstones.
+            if ((used + 1) * 10 > slots.size() * 7)
+                Rehash(std::max<std::size_t>(
+                    64, live * 4 > slots.size() ? slots.size() * 2 : slots.size()));
+            const std::size_t mask = slots.size() - 1;
+            std::size_t i = (hash / kShards) & mask;
+            while (slots[i].entry && slots[i].entry != Tombstone())
+                i = (i + 1) & mask;
+            if (!slots[i].entry)
+                ++used;
+            slots[i] = {hash, entry};
+            ++live;
+        }
+        void Rehash(std::size_t size) {
+            std::vector<Slot> old(size);
+            old.swap(slots);
+            used = live = 0;
+            const std::size_t mask = slots.size() - 1;
+            for (const Slot& slot : old) {
+                if (!slot.entry || slot.entry == Tombstone())
+                    continue;
+                std::size_t i = (slot.hash / kShards) & mask;
+                while (slots[i].entry)
+                    i = (i + 1) & mask;
+                slots[i] = slot;
+                ++used;
+                ++live;
+            }
+        }
     };
 
     static SymbolEntry* Make(std::string_view text) {

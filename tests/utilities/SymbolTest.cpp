@@ -54,6 +54,31 @@ TEST(SymbolTest, EntriesGoAwayWithTheirLastHolder) {
     EXPECT_EQ(InternedSymbolCount(), before);
 }
 
+// Many texts come and go, as the string values of a large document do when it is loaded and freed:
+// the table grows, reuses erased slots and keeps finding what is still held.
+TEST(SymbolTest, ManyEntriesComeAndGo) {
+    const std::size_t before = InternedSymbolCount();
+    constexpr int kTexts = 200000;
+    std::vector<Symbol> held;
+    held.reserve(kTexts);
+    for (int i = 0; i < kTexts; ++i)
+        held.emplace_back("churn " + std::to_string(i));
+    EXPECT_EQ(InternedSymbolCount(), before + kTexts);
+    for (int i = 0; i < kTexts; i += 2)
+        held[static_cast<std::size_t>(i)] = Symbol();
+    EXPECT_EQ(InternedSymbolCount(), before + kTexts / 2);
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < kTexts; i += 2)
+            Symbol passing("churn " + std::to_string(i) + " round " + std::to_string(round));
+    }
+    for (int i = 1; i < kTexts; i += 2) {
+        const Symbol again("churn " + std::to_string(i));
+        ASSERT_EQ(again.safe_c_str(), held[static_cast<std::size_t>(i)].safe_c_str()) << i;
+    }
+    held.clear();
+    EXPECT_EQ(InternedSymbolCount(), before);
+}
+
 TEST(SymbolTest, ComparesWithStrings) {
     Symbol s("type");
     EXPECT_TRUE(s == std::string("type"));
