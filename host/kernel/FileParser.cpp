@@ -14,6 +14,7 @@
 #include <thread>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -258,6 +259,9 @@ public:
         Finish(std::move(outcome));
     }
 
+    // The parser the fetch reports to, fixed before it runs.
+    const FileParser* Parser() const noexcept { return parser_; }
+
     // Ends the fetch with an error without looking at the address.
     void Abort(std::string reason) noexcept { Finish(Fail(std::move(reason))); }
 
@@ -304,8 +308,10 @@ private:
     std::string address_;
 };
 
-// The kernel's fetch thread: one worker, started on the first asynchronous fetch and stopped when
-// the library unloads. Jobs still queued then are dropped, releasing their parsers.
+// The kernel's fetch workers: started as fetches arrive, up to one per core, and stopped when the
+// library unloads. Different parsers' fetches run side by side; one parser's fetches run one at a
+// time, in the order they were asked for, so its completions never overlap. Jobs still queued at
+// unload are dropped, releasing their parsers.
 class FetchThread {
 public:
     FetchThread() {
@@ -326,12 +332,14 @@ public:
             inherited_.clear();
         }
         wake_.notify_all();
-        if (worker_.joinable()) {
-            // exit() called from a completion runs this on the worker itself.
-            if (worker_.get_id() == std::this_thread::get_id()) {
-                worker_.detach();
+        for (std::thread& worker : workers_) {
+            if (!worker.joinable())
+                continue;
+            // exit() called from a completion runs this on a worker itself.
+            if (worker.get_id() == std::this_thread::get_id()) {
+                worker.detach();
             } else {
-                worker_.join();
+                worker.join();
             }
         }
         // dropped goes last, outside the lock: releasing a parser may run its destructor.
@@ -345,8 +353,13 @@ public:
             return false;
         }
         try {
-            if (!worker_.joinable())
-                worker_ = std::thread([this] { Serve(); });
+            const bool start = idle_ == 0 && workers_.size() < MaxWorkers();
+            if (start) {
+                workers_.reserve(workers_.size() + 1);
+                running_.reserve(workers_.size() + 1);  // so that a worker never allocates
+            }
+            if (start)
+                workers_.emplace_back([this] { Serve(); });  // it waits for the lock held here
             queue_.push_back(std::move(job));
         } catch (const std::exception& exception) {
             error = std::string("cannot start the fetch: ") + exception.what();
@@ -363,16 +376,36 @@ private:
     static void AfterForkInChild();
 #endif
 
+    static std::size_t MaxWorkers() {
+        return std::max(1u, std::thread::hardware_concurrency());
+    }
+
+    // The first queued job whose parser has no fetch running, or end().
+    std::deque<FetchJob>::iterator NextRunnable() {
+        return std::find_if(queue_.begin(), queue_.end(), [this](const FetchJob& job) {
+            return std::find(running_.begin(), running_.end(), job.Parser()) == running_.end();
+        });
+    }
+
     void Serve() {
+        std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            ++idle_;
+            wake_.wait(lock, [this] { return stopping_ || NextRunnable() != queue_.end(); });
+            --idle_;
             if (stopping_)
                 return;
-            FetchJob job = std::move(queue_.front());
-            queue_.pop_front();
+            auto next = NextRunnable();
+            FetchJob job = std::move(*next);
+            queue_.erase(next);
+            const FileParser* parser = job.Parser();
+            running_.push_back(parser);
             lock.unlock();
             job.Run();
+            lock.lock();
+            running_.erase(std::find(running_.begin(), running_.end(), parser));
+            // A job of the same parser may have been waiting for this one.
+            wake_.notify_all();
         }
     }
 
@@ -381,14 +414,16 @@ private:
     std::deque<FetchJob> queue_;
     std::deque<FetchJob> inherited_;
     bool stopping_ = false;
-    std::thread worker_;
+    std::vector<const FileParser*> running_;  // parsers with a fetch running now
+    std::size_t idle_ = 0;                    // workers waiting for a job
+    std::vector<std::thread> workers_;
 };
 
 FetchThread g_fetchThread;
 
 #if !defined(_WIN32)
-// A forked child has no worker thread, only the parent's record of it; joining that at exit would
-// hang. The child forgets it and starts a worker of its own when it fetches.
+// A forked child has no worker threads, only the parent's record of them; joining that at exit
+// would hang. The child forgets them and starts workers of its own when it fetches.
 void FetchThread::BeforeFork() {
     g_fetchThread.mutex_.lock();
 }
@@ -400,8 +435,10 @@ void FetchThread::AfterForkInParent() {
 void FetchThread::AfterForkInChild() {
     // Reusing the storage ends the stale objects without their destructors: ~thread would
     // terminate, and the condition variable still counts the parent's waiting worker.
-    new (&g_fetchThread.worker_) std::thread();
+    new (&g_fetchThread.workers_) std::vector<std::thread>();
     new (&g_fetchThread.wake_) std::condition_variable();
+    new (&g_fetchThread.running_) std::vector<const FileParser*>();
+    g_fetchThread.idle_ = 0;
     // The parent's queued fetches are the parent's: they are dropped at exit, never run here.
     g_fetchThread.inherited_.swap(g_fetchThread.queue_);
     g_fetchThread.mutex_.unlock();

@@ -394,6 +394,43 @@ TEST_F(FileParserTest, ManyConcurrentFetchesAllCompleteCorrectly) {
     EXPECT_TRUE(log.WaitDestroyed(1));
 }
 
+// Counts how many completions of one parser run at once, and the most seen.
+class OverlapParser : public FileParser {
+public:
+    void OnComplete(std::uint64_t, BaseAsyncEvent::EventStatus) override {
+        const int now = ++inside_;
+        int seen = most_.load();
+        while (now > seen && !most_.compare_exchange_weak(seen, now)) {
+        }
+        std::this_thread::sleep_for(20ms);
+        --inside_;
+        ++done_;
+    }
+    std::atomic<int> inside_{0};
+    std::atomic<int> most_{0};
+    std::atomic<int> done_{0};
+};
+
+// Fetches of different parsers may complete side by side; one parser's completions never overlap.
+TEST_F(FileParserTest, OneParsersCompletionsNeverOverlap) {
+    SmartPtr<OverlapParser> parsers[2] = {SmartPtr<OverlapParser>(new OverlapParser),
+                                          SmartPtr<OverlapParser>(new OverlapParser)};
+    constexpr int kFetches = 6;
+    for (int i = 0; i < kFetches; ++i) {
+        for (auto& parser : parsers)
+            parser->GetFile(Symbol(file_), true, Symbol());
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while ((parsers[0]->done_ < kFetches || parsers[1]->done_ < kFetches) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    for (auto& parser : parsers) {
+        EXPECT_EQ(parser->done_, kFetches);
+        EXPECT_EQ(parser->most_, 1);
+    }
+}
+
 TEST_F(FileParserTest, CopiesShareNoFetchesWithTheOriginal) {
     // Looks at its fetch through a copy of itself, from inside OnComplete.
     class CopyingParser : public FileParser {
