@@ -11,6 +11,7 @@
 
 #include "Checker.h"
 #include "Commands.h"
+#include "Parallel.h"
 
 namespace kestrelsc {
 
@@ -36,6 +37,8 @@ bool ReadRegularFile(const std::string& path, std::string& text, std::string& er
         ok = false;
     }
     text.clear();
+    if (ok)
+        text.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[65536];
     while (ok) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -59,6 +62,7 @@ void AddCheckCommand(CLI::App& app, ToolContext& context) {
         std::vector<std::string> inputs;
         bool strict = false;
         std::string format = "text";
+        unsigned jobs = 0;
     };
     auto options = std::make_shared<Options>();
     CLI::App* check = app.add_subcommand(
@@ -70,6 +74,7 @@ void AddCheckCommand(CLI::App& app, ToolContext& context) {
                     "fail on warnings");
     check->add_option("--format", options->format, "Output form: text (default) or json")
         ->check(CLI::IsMember({"text", "json"}));
+    AddJobsOption(*check, options->jobs, "Files checked");
     check->footer(
         "Each finding is printed to standard output as\n"
         "  FILE:LINE:COLUMN: error|warning: MESSAGE [CODE]\n"
@@ -99,49 +104,76 @@ void AddCheckCommand(CLI::App& app, ToolContext& context) {
         "2 a file could not be checked (missing, a directory, not a regular file, unreadable)\n"
         "or a bad command line. All files are checked; the worst status wins.\n"
         "\n"
+        "Files are checked in parallel (see --jobs); what is printed comes in the order of the\n"
+        "files given, the same as with -j 1.\n"
+        "\n"
         "Examples:\n"
         "  kestrel-sc check examples/*.xml\n"
+        "  kestrel-sc check -j 4 --format json models/*.xml > findings.json\n"
         "  kestrel-sc check --strict --format json drawing.xml > findings.json");
     check->callback([options, &context] {
-        int worst = kExitOk;
         const bool json = options->format == "json";
-        nlohmann::json all = nlohmann::json::array();
-        for (const std::string& path : options->inputs) {
+        // What checking one file has to say, gathered on a worker and printed in file order.
+        struct Report {
+            ToolContext context;     // holds the failure to read the file, and the status
+            std::string findings;    // text lines for standard output
+            nlohmann::json objects;  // the findings, with --format json
+            std::string summary;     // the line for standard error
+        };
+        const ToolContext worker = context.ForWorker(false);
+        auto checkFile = [&](std::size_t index) {
+            const std::string& path = options->inputs[index];
+            Report report{worker, {}, nlohmann::json::array(), {}};
             std::string text, error;
             if (!ReadRegularFile(path, text, error)) {
-                context.Fail(path + ": " + error, kExitUsage);
-                worst = std::max(worst, kExitUsage);
-                continue;
+                report.context.Fail(path + ": " + error, kExitUsage);
+                return report;
             }
             const std::vector<Finding> findings = CheckDocument(text, {options->strict});
             std::size_t errors = 0, warnings = 0;
             for (const Finding& finding : findings) {
                 (finding.severity == Severity::Error ? errors : warnings) += 1;
                 if (json) {
-                    all.push_back({{"file", path},
-                                   {"line", finding.line},
-                                   {"column", finding.column},
-                                   {"severity", SeverityName(finding.severity)},
-                                   {"code", finding.code},
-                                   {"message", finding.message}});
+                    report.objects.push_back({{"file", path},
+                                              {"line", finding.line},
+                                              {"column", finding.column},
+                                              {"severity", SeverityName(finding.severity)},
+                                              {"code", finding.code},
+                                              {"message", finding.message}});
                 } else {
-                    std::cout << path << ':' << finding.line << ':' << finding.column << ": "
-                              << SeverityName(finding.severity) << ": " << finding.message << " ["
-                              << finding.code << "]\n";
+                    report.findings += path + ':' + std::to_string(finding.line) + ':' +
+                                       std::to_string(finding.column) + ": " +
+                                       SeverityName(finding.severity) + ": " + finding.message +
+                                       " [" + finding.code + "]\n";
                 }
             }
             if (errors > 0 || (options->strict && warnings > 0))
-                worst = std::max(worst, kExitFailed);
-            if (!context.quiet) {
-                std::cout.flush();
-                if (errors + warnings == 0) {
-                    std::cerr << path << ": no problems found\n";
-                } else {
-                    std::cerr << path << ": " << errors << (errors == 1 ? " error, " : " errors, ")
-                              << warnings << (warnings == 1 ? " warning\n" : " warnings\n");
-                }
+                report.context.status = kExitFailed;
+            if (errors + warnings == 0) {
+                report.summary = path + ": no problems found\n";
+            } else {
+                report.summary = path + ": " + std::to_string(errors) +
+                                 (errors == 1 ? " error, " : " errors, ") +
+                                 std::to_string(warnings) +
+                                 (warnings == 1 ? " warning\n" : " warnings\n");
             }
-        }
+            return report;
+        };
+        int worst = kExitOk;
+        nlohmann::json all = nlohmann::json::array();
+        auto print = [&](std::size_t, Report& report) {
+            for (nlohmann::json& object : report.objects)
+                all.push_back(std::move(object));
+            std::cout << report.findings;
+            context.Merge(report.context);
+            if (!context.quiet && !report.summary.empty()) {
+                std::cout.flush();
+                std::cerr << report.summary;
+            }
+            worst = std::max(worst, report.context.status);
+        };
+        RunInOrder(options->inputs.size(), options->jobs ? options->jobs : DefaultJobs(), checkFile,
+                   print);
         if (json) {
             // Messages quote file text, which need not be UTF-8.
             std::cout << all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -15,6 +16,12 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+// An error or warning that a worker's context keeps until the main thread prints it.
+struct HeldMessage {
+    bool error = false;
+    std::string text;
+};
+
 // Options and outcome shared by every subcommand.
 struct ToolContext {
     std::string modulePath;  // --module
@@ -23,20 +30,34 @@ struct ToolContext {
     const CLI::Option* progressOption = nullptr;
     int status = kExitOk;  // the exit status the last subcommand left
 
+    // A worker's context keeps its errors and warnings here, in order, instead of printing them.
+    bool holding = false;
+    bool holdingProgress = false;  // whether a worker's context still draws progress
+    std::vector<HeldMessage> held;
+
     // How progress is shown: as asked, else on a terminal stderr only, never with -q.
     ProgressMode Progress() const;
     // Prints an error and sets the status.
     void Fail(const std::string& message, int exitStatus = kExitFailed);
     // Prints a warning unless quiet.
-    void Warn(const std::string& message) const;
-    // Loads path (XML through the module, or JSON); false after reporting the failure.
-    bool Load(const std::string& path, LoadOutcome& outcome);
+    void Warn(const std::string& message);
+    // A copy for work on another thread: it holds its messages for Merge, starts with status 0,
+    // and draws no progress unless showProgress (for work that runs alone).
+    ToolContext ForWorker(bool showProgress) const;
+    // Prints the messages a worker's context held, in order, and takes on its status if worse.
+    void Merge(const ToolContext& worker);
+    // Loads path (XML through the module, or JSON); false after reporting the failure. module,
+    // if set, is the module already opened from modulePath.
+    bool Load(const std::string& path, LoadOutcome& outcome, const ContentModule* module = nullptr);
     // Writes text to path atomically ("-" or empty: stdout); false after reporting the failure.
     bool Write(const std::string& path, const std::string& text);
     // Writes tree to path in form, atomically; false after reporting the failure.
     bool Save(const SerializedContentElement& tree, const std::string& path, InputForm form,
               int jsonIndent = 2);
 };
+
+// Adds -j/--jobs to a command that takes several files; jobs stays 0 unless given.
+CLI::Option* AddJobsOption(CLI::App& command, unsigned& jobs, const std::string& what);
 
 void AddTreeCommand(CLI::App& app, ToolContext& context);
 void AddCatCommand(CLI::App& app, ToolContext& context);

@@ -55,7 +55,7 @@ bool ReadFile(const std::string& path, std::string& text, ProgressMeter& meter) 
 }  // namespace
 
 int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcome& outcome,
-              ProgressMode progress) {
+              ProgressMode progress, const ContentModule* opened) {
     if (DetectForm(path) == InputForm::Json) {
         auto started = std::chrono::steady_clock::now();
         ProgressMeter meter(progress, "loading", FileSize(path));
@@ -75,15 +75,19 @@ int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcom
         outcome.tree = result.tree;
         return 0;
     }
-    std::string error;
-    ContentModule module = ContentModule::Open(modulePath, error);
-    if (!module) {
-        outcome.error = "cannot open the serialized-content module: " + error;
-        return 2;
+    ContentModule own;
+    if (!opened || !*opened) {
+        std::string error;
+        own = ContentModule::Open(modulePath, error);
+        if (!own) {
+            outcome.error = "cannot open the serialized-content module: " + error;
+            return 2;
+        }
+        opened = &own;
     }
     ProgressMeter meter(progress, "loading", FileSize(path));
     meter.Tick();
-    outcome = module.Load(path, [&meter] { meter.Tick(); });
+    outcome = opened->Load(path, [&meter] { meter.Tick(); });
     if (outcome)
         meter.Finish(FileSize(path));
     return outcome ? 0 : 1;

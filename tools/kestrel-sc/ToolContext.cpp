@@ -1,17 +1,19 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 #include <vector>
 
 #include "Commands.h"
 #include "ContentJson.h"
 #include "OutputFile.h"
+#include "Parallel.h"
 #include "XmlOutput.h"
 
 namespace kestrelsc {
 
 ProgressMode ToolContext::Progress() const {
-    if (quiet)
+    if (quiet || (holding && !holdingProgress))
         return ProgressMode::Off;
     if (progressOption && progressOption->count() > 0)
         return progress ? ProgressMode::Always : ProgressMode::Off;
@@ -19,17 +21,49 @@ ProgressMode ToolContext::Progress() const {
 }
 
 void ToolContext::Fail(const std::string& message, int exitStatus) {
-    std::cerr << "kestrel-sc: error: " << message << '\n';
+    if (holding)
+        held.push_back({true, message});
+    else
+        std::cerr << "kestrel-sc: error: " << message << '\n';
     status = exitStatus;
 }
 
-void ToolContext::Warn(const std::string& message) const {
-    if (!quiet)
+void ToolContext::Warn(const std::string& message) {
+    if (quiet)
+        return;
+    if (holding)
+        held.push_back({false, message});
+    else
         std::cerr << "kestrel-sc: warning: " << message << '\n';
 }
 
-bool ToolContext::Load(const std::string& path, LoadOutcome& outcome) {
-    const int loaded = LoadInput(modulePath, path, outcome, Progress());
+ToolContext ToolContext::ForWorker(bool showProgress) const {
+    ToolContext worker = *this;
+    worker.status = kExitOk;
+    worker.holding = true;
+    worker.holdingProgress = showProgress;
+    worker.held.clear();
+    return worker;
+}
+
+void ToolContext::Merge(const ToolContext& worker) {
+    for (const HeldMessage& message : worker.held)
+        std::cerr << "kestrel-sc: " << (message.error ? "error: " : "warning: ") << message.text
+                  << '\n';
+    status = std::max(status, worker.status);
+}
+
+CLI::Option* AddJobsOption(CLI::App& command, unsigned& jobs, const std::string& what) {
+    return command
+        .add_option("-j,--jobs", jobs,
+                    what + " at once, each on its own thread (default: one per core, here " +
+                        std::to_string(DefaultJobs()) + ")")
+        ->option_text("N")
+        ->check(CLI::Range(1u, 1024u));
+}
+
+bool ToolContext::Load(const std::string& path, LoadOutcome& outcome, const ContentModule* module) {
+    const int loaded = LoadInput(modulePath, path, outcome, Progress(), module);
     if (loaded != kExitOk)
         Fail(outcome.error, loaded);
     return loaded == kExitOk;
