@@ -435,9 +435,13 @@ void FetchThread::AfterForkInParent() {
 void FetchThread::AfterForkInChild() {
     // Reusing the storage ends the stale objects without their destructors: ~thread would
     // terminate, and the condition variable still counts the parent's waiting worker.
+    // The stale thread objects hold no resources of their own: their storage is given back
+    // without running ~thread.
+    std::thread* stale = g_fetchThread.workers_.data();
     new (&g_fetchThread.workers_) std::vector<std::thread>();
+    ::operator delete(stale);
     new (&g_fetchThread.wake_) std::condition_variable();
-    new (&g_fetchThread.running_) std::vector<const FileParser*>();
+    g_fetchThread.running_.clear();
     g_fetchThread.idle_ = 0;
     // The parent's queued fetches are the parent's: they are dropped at exit, never run here.
     g_fetchThread.inherited_.swap(g_fetchThread.queue_);

@@ -97,7 +97,10 @@ private:
 class ImagePropertyTest : public testing::Test {
 protected:
     void TearDown() override { Loader::SetLoader(previous_); }
-    void Install(SmartPtr<Loader> framework) { previous_ = Loader::SetLoader(framework); }
+    void Install(SmartPtr<Loader> framework) {
+        Loader::GetLoader();  // made now, so that the framework put back afterwards is the real one
+        previous_ = Loader::SetLoader(framework);
+    }
 
     // Writes one image property and gives the property element's attributes and text.
     std::string Write(const SmartPtr<Image>& image) {
