@@ -14,40 +14,6 @@
 
 namespace {
 
-// Turns byte offsets of the parsed text into line and column numbers. Offsets must be asked for
-// in increasing order, which document order gives; the whole text is then scanned once.
-class PositionCounter {
-public:
-    explicit PositionCounter(const std::string& text) : text_(text) {}
-
-    std::pair<std::uint32_t, std::uint32_t> At(std::size_t offset) {
-        if (offset > text_.size())
-            offset = text_.size();
-        if (offset < scanned_)
-            Reset();
-        while (scanned_ < offset) {
-            const void* newline = std::memchr(text_.data() + scanned_, '\n', offset - scanned_);
-            if (!newline) {
-                scanned_ = offset;
-                break;
-            }
-            scanned_ =
-                static_cast<std::size_t>(static_cast<const char*>(newline) - text_.data()) + 1;
-            ++line_;
-            lineStart_ = scanned_;
-        }
-        return {line_, static_cast<std::uint32_t>(offset - lineStart_ + 1)};
-    }
-
-private:
-    void Reset() { scanned_ = lineStart_ = 0, line_ = 1; }
-
-    const std::string& text_;
-    std::size_t scanned_ = 0;
-    std::size_t lineStart_ = 0;
-    std::uint32_t line_ = 1;
-};
-
 void SetError(std::string* error, PositionCounter& positions, std::size_t offset,
               const std::string& reason) {
     if (!error)

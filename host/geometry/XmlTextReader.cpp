@@ -137,36 +137,6 @@ private:
     std::unique_ptr<BlockStore> store_;
 };
 
-// Turns byte offsets into line and column numbers, scanning forward only as far as asked.
-class PositionCounter {
-public:
-    explicit PositionCounter(std::string_view text) : text_(text) {}
-
-    std::pair<std::uint32_t, std::uint32_t> At(std::size_t offset) {
-        offset = std::min(offset, text_.size());
-        if (offset < scanned_)
-            scanned_ = lineStart_ = 0, line_ = 1;
-        while (scanned_ < offset) {
-            const void* newline = std::memchr(text_.data() + scanned_, '\n', offset - scanned_);
-            if (!newline) {
-                scanned_ = offset;
-                break;
-            }
-            scanned_ =
-                static_cast<std::size_t>(static_cast<const char*>(newline) - text_.data()) + 1;
-            ++line_;
-            lineStart_ = scanned_;
-        }
-        return {line_, static_cast<std::uint32_t>(offset - lineStart_ + 1)};
-    }
-
-private:
-    std::string_view text_;
-    std::size_t scanned_ = 0;
-    std::size_t lineStart_ = 0;
-    std::uint32_t line_ = 1;
-};
-
 // Thrown inside the parser only; ParseUtf8Xml turns it into the error text.
 struct SyntaxError {
     std::size_t offset;
