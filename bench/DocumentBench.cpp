@@ -36,6 +36,7 @@
 #include "kestrel/Content.h"
 #include "serializedContent/xmlwriter/XmlParser.h"
 #include "serializedContent/xmlwriter/XmlWriter.h"
+#include "utilities/LargeBuffer.h"
 
 namespace {
 
@@ -461,6 +462,8 @@ void PugixmlSave(benchmark::State& state, const Document* document) {
     for (auto _ : state) {
         timer.Start();
         StringWriter writer;
+        // Room for the whole text up front, as WriteXml makes for itself.
+        ReserveLargeBuffer(writer.text, workspace.text.size() + 4096);
         dom.save(writer, "  ", pugi::format_default, pugi::encoding_utf8);
         benchmark::DoNotOptimize(writer.text.data());
         timer.Stop();

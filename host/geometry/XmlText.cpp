@@ -1,5 +1,6 @@
 // ParseXml and WriteXml: XML text to element trees and back, over pugixml.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "XmlTextReader.h"
 #include "geometry/XmlElem.h"
+#include "utilities/LargeBuffer.h"
 
 namespace {
 
@@ -133,63 +135,88 @@ XmlElem* ParseXml(const std::string& text, bool keepWhitespace, std::string* err
 
 namespace {
 
+// What the writer must do with each byte: nothing, or replace it in element text and attribute
+// values alike, or replace it in attribute values only (where XML would fold it to a space).
+enum : std::uint8_t { kPlain = 0, kEscape = 1, kEscapeInValue = 2 };
+
+// clang-format off
+constexpr std::uint8_t kEscapeClass[256] = {
+    1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 1, 1, 1, 1, 1,  // 0x00: controls; tab and LF in values only
+    1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  // 0x10: controls
+    0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0x20: " in values, &
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0,  // 0x30: < >
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0x40
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0x50
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0x60
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0x70
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0x80: bytes of multi-byte characters
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0x90
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0xA0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0xB0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0xC0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0xD0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0xE0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0xF0
+};
+// clang-format on
+
+// Appends the replacement of one byte that its class says must not go as it is.
+void AppendReplacement(std::string& out, unsigned char c) {
+    switch (c) {
+        case '&':
+            out += "&amp;";
+            return;
+        case '<':
+            out += "&lt;";
+            return;
+        case '>':
+            out += "&gt;";
+            return;
+        case '"':
+            out += "&quot;";
+            return;
+        case '\0':
+            out += "\xEF\xBF\xBD";  // XML cannot carry U+0000 at all
+            return;
+        default: {
+            char reference[8];
+            const int size = std::snprintf(reference, sizeof reference, "&#%u;", c);
+            out.append(reference, static_cast<std::size_t>(size));
+        }
+    }
+}
+
 // Appends text escaped for element content (attribute false) or a double-quoted attribute value.
 // Markup characters become entity references; control characters that XML would change on
 // reading (CR, and tab and line feed in attributes) or cannot hold become character references;
-// U+0000, which XML cannot carry at all, becomes U+FFFD.
+// U+0000 becomes U+FFFD. Plain runs, nearly all of a document, are found by table and copied whole.
 void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
+    const std::uint8_t stop = attribute ? (kEscape | kEscapeInValue) : kEscape;
+    const auto* data = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
     std::size_t plain = 0;
-    auto flush = [&](std::size_t end) { out.append(text.data() + plain, end - plain); };
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const char* replacement = nullptr;
-        char reference[8];
-        switch (c) {
-            case '&':
-                replacement = "&amp;";
-                break;
-            case '<':
-                replacement = "&lt;";
-                break;
-            case '>':
-                replacement = "&gt;";
-                break;
-            case '"':
-                replacement = attribute ? "&quot;" : nullptr;
-                break;
-            case '\0':
-                replacement = "\xEF\xBF\xBD";
-                break;
-            case '\t':
-            case '\n':
-                if (attribute) {
-                    std::snprintf(reference, sizeof reference, "&#%u;", c);
-                    replacement = reference;
-                }
-                break;
-            default:
-                if (c < 0x20) {
-                    std::snprintf(reference, sizeof reference, "&#%u;", c);
-                    replacement = reference;
-                }
-                break;
-        }
-        if (!replacement)
-            continue;
-        flush(i);
-        out += replacement;
-        plain = i + 1;
+    std::size_t i = 0;
+    while (true) {
+        while (i + 4 <= size && !((kEscapeClass[data[i]] | kEscapeClass[data[i + 1]] |
+                                   kEscapeClass[data[i + 2]] | kEscapeClass[data[i + 3]]) &
+                                  stop))
+            i += 4;
+        while (i < size && !(kEscapeClass[data[i]] & stop))
+            ++i;
+        if (i == size)
+            break;
+        out.append(text.data() + plain, i - plain);
+        AppendReplacement(out, data[i]);
+        plain = ++i;
     }
-    flush(text.size());
+    out.append(text.data() + plain, size - plain);
 }
 
 // Element text made only of white space would be dropped by the reader; its first character
 // goes as a character reference so that it survives.
 void AppendText(std::string& out, const std::string& text) {
     if (!text.empty() && text.find_first_not_of(" \t\n\r") == std::string::npos) {
-        char reference[8];
-        std::snprintf(reference, sizeof reference, "&#%u;", static_cast<unsigned char>(text[0]));
-        out += reference;
+        AppendReplacement(out, static_cast<unsigned char>(text[0]));
         AppendEscaped(out, std::string_view(text).substr(1), false);
         return;
     }
@@ -208,13 +235,36 @@ void AppendStartTag(std::string& out, const XmlElem& element) {
     }
 }
 
+// The size of the text WriteXml makes of the tree, short only by what escaping adds. Building the
+// text in one allocation of that size saves the copies and the fresh pages of a growing string,
+// which for documents of tens of megabytes cost several times the writing itself.
+std::size_t EstimateSize(const XmlElem& root, std::size_t indent) {
+    std::size_t size = 64;
+    std::vector<std::pair<const XmlElem*, std::size_t>> pending{{&root, 0}};
+    while (!pending.empty()) {
+        auto [element, depth] = pending.back();
+        pending.pop_back();
+        size += 2 * element->GetName().view().size() + 5 + element->GetText().size();
+        if (indent != 0)
+            size += 2 * (1 + std::min<std::size_t>(depth, 64) * indent);
+        for (std::size_t i = 0; i < element->GetAttributeCount(); ++i)
+            size += element->GetAttributeName(i).view().size() +
+                    element->GetAttributeText(i).size() + 4;
+        for (std::size_t i = 0; i < element->GetChildCount(); ++i)
+            pending.emplace_back(element->GetChild(i), depth + 1);
+    }
+    return size;
+}
+
 }  // namespace
 
 std::string WriteXml(const XmlElem& root, const XmlWriteOptions& options) {
+    const std::size_t indent = options.indent > 0 ? static_cast<std::size_t>(options.indent) : 0;
     std::string out;
+    const std::size_t estimate = EstimateSize(root, indent);
+    ReserveLargeBuffer(out, estimate + estimate / 64);
     if (options.declaration)
         out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    const std::size_t indent = options.indent > 0 ? static_cast<std::size_t>(options.indent) : 0;
     // An element with both text and children is written without indentation below it, since
     // white space added there would become part of its text.
     struct Frame {

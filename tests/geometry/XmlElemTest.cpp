@@ -197,4 +197,53 @@ TEST(WriteXmlTest, EscapesAndReadsBackTheSameTree) {
     EXPECT_EQ(readChild->GetChildCount(), 1u);
 }
 
+// Every ASCII byte, at every offset against the writer's four-byte scan, in element text and in
+// an attribute value, reads back as it was written; U+0000, which XML cannot carry, as U+FFFD.
+TEST(WriteXmlTest, EveryByteReadsBackAtEveryOffset) {
+    std::string bytes;
+    for (int c = 1; c < 0x80; ++c)
+        bytes += static_cast<char>(c);
+    bytes += "\xC3\xA9";
+    for (std::size_t offset = 0; offset < 5; ++offset) {
+        const std::string value = "x" + std::string(offset, 'y') + bytes + std::string(offset, 'z');
+        XmlTree root(NewXmlElem(Symbol("r"), false));
+        root->SetText(value);
+        root->SetAttribute(Symbol("a"), value);
+        XmlTree back = Parse(WriteXml(*root, {0, false}));
+        ASSERT_NE(back, nullptr) << "offset " << offset;
+        EXPECT_EQ(back->GetText(), value) << "offset " << offset;
+        EXPECT_EQ(back->GetAttributeText(0), value) << "offset " << offset;
+    }
+    XmlTree nul(NewXmlElem(Symbol("r"), false));
+    nul->SetText(std::string("a\0b", 3));
+    EXPECT_EQ(WriteXml(*nul, {0, false}),
+              "<r>a\xEF\xBF\xBD"
+              "b</r>");
+}
+
+// Which characters each place escapes, byte for byte.
+TEST(WriteXmlTest, EscapesOnlyWhatEachPlaceNeeds) {
+    struct Row {
+        std::string value, text, attribute;
+    };
+    const Row rows[] = {
+        {"a&b", "a&amp;b", "a&amp;b"},
+        {"<>", "&lt;&gt;", "&lt;&gt;"},
+        {"\"'", "\"'", "&quot;'"},
+        {"a\tb\nc", "a\tb\nc", "a&#9;b&#10;c"},
+        {"a\rb", "a&#13;b", "a&#13;b"},
+        {"\x01\x1F", "&#1;&#31;", "&#1;&#31;"},
+        {"plain text of some length", "plain text of some length", "plain text of some length"},
+    };
+    for (const Row& row : rows) {
+        XmlTree text(NewXmlElem(Symbol("r"), false));
+        text->SetText(row.value);
+        EXPECT_EQ(WriteXml(*text, {0, false}), "<r>" + row.text + "</r>") << row.text;
+        XmlTree attribute(NewXmlElem(Symbol("r"), false));
+        attribute->SetAttribute(Symbol("a"), row.value);
+        EXPECT_EQ(WriteXml(*attribute, {0, false}), "<r a=\"" + row.attribute + "\"/>")
+            << row.attribute;
+    }
+}
+
 }  // namespace
