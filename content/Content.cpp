@@ -21,6 +21,7 @@
 #include <variant>
 #include <vector>
 
+#include "AtomicFile.h"
 #include "geometry/XmlElem.h"
 #include "kernel/Anchor.h"
 #include "kernel/AsyncEvent.h"
@@ -340,54 +341,32 @@ Error WriteAtomically(const std::string& path, const std::string& text,
     const std::uint64_t total = text.size();
     if (!Report(progress, 0, total))
         return MakeError(Error::Cancelled, "cancelled", path);
-    std::filesystem::path directory = std::filesystem::path(path).parent_path();
-    std::string temporary =
-        ((directory.empty() ? std::filesystem::path(".") : directory) / ".kestrel-sc-XXXXXX")
-            .string();
-    int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        return MakeError(
-            Error::WriteFailed,
-            std::string("cannot create a temporary file beside it: ") + std::strerror(errno), path);
-    }
-    Error error;
-    try {
-        std::size_t done = 0;
-        while (!error && done < text.size()) {
-            const std::size_t chunk = std::min(kChunkSize, text.size() - done);
-            std::size_t written = 0;
-            while (written < chunk) {
-                ssize_t n = ::write(fd, text.data() + done + written, chunk - written);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0) {
-                    error = MakeError(Error::WriteFailed, std::strerror(errno), path);
-                    break;
+    bool cancelled = false;
+    std::string failure;
+    const bool written = toolfiles::WriteFileAtomically(
+        path,
+        [&](std::FILE* file) {
+            for (std::size_t done = 0; done < text.size();) {
+                const std::size_t chunk = std::min(kChunkSize, text.size() - done);
+                if (std::fwrite(text.data() + done, 1, chunk, file) != chunk)
+                    return true;  // the stream holds the error
+                done += chunk;
+                if (!Report(progress, done, total)) {
+                    cancelled = true;
+                    return false;
                 }
-                written += static_cast<std::size_t>(n);
             }
-            done += written;
-            if (!error && !Report(progress, done, total))
-                error = MakeError(Error::Cancelled, "cancelled", path);
-        }
-    } catch (...) {
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        throw;
-    }
-    if (!error && ::fsync(fd) != 0)
-        error = MakeError(Error::WriteFailed, std::strerror(errno), path);
-    // mkstemp makes the file 0600; give it what an ordinary new file would get.
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    if (::close(fd) != 0 && !error)
-        error = MakeError(Error::WriteFailed, std::strerror(errno), path);
-    if (!error && std::rename(temporary.c_str(), path.c_str()) != 0)
-        error = MakeError(Error::WriteFailed, std::strerror(errno), path);
-    if (error)
-        ::unlink(temporary.c_str());
-    return error;
+            return true;
+        },
+        failure);
+    if (written)
+        return {};
+    if (cancelled)
+        return MakeError(Error::Cancelled, "cancelled", path);
+    // The reason without the "<path>: " the writer puts first.
+    if (failure.compare(0, path.size() + 2, path + ": ") == 0)
+        failure.erase(0, path.size() + 2);
+    return MakeError(Error::WriteFailed, failure, path);
 }
 
 Error FromException(const std::string& path) {

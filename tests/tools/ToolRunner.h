@@ -26,12 +26,13 @@ inline std::string ReadFile(const std::filesystem::path& path) {
     return text.str();
 }
 
-// Runs kestrel-sc with arguments (already quoted for the shell), stopping it after 120 s.
-inline ToolRun RunTool(const std::string& arguments) {
+// Runs kestrel-sc with arguments (already quoted for the shell), stopping it after 120 s; shell
+// commands in before (such as "ulimit -f 32; ") run first, in the same shell.
+inline ToolRun RunTool(const std::string& arguments, const std::string& before = "") {
     testfiles::TempDir dir;
-    const std::string command = "timeout 120 " + std::string(KESTREL_BINARY_DIR) + "/kestrel-sc " +
-                                arguments + " > " + (dir.path() / "out").string() + " 2> " +
-                                (dir.path() / "err").string();
+    const std::string command = before + "timeout 120 " + std::string(KESTREL_BINARY_DIR) +
+                                "/kestrel-sc " + arguments + " > " + (dir.path() / "out").string() +
+                                " 2> " + (dir.path() / "err").string();
     const int raw = std::system(command.c_str());
     ToolRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

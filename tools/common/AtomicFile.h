@@ -9,14 +9,22 @@
 namespace toolfiles {
 
 // Hands write a stdio stream on a new temporary file beside path, then syncs it and renames it
-// over path, with the permissions an ordinary new file gets. On any failure (no room, no
-// permission, a write error the stream recorded) the temporary file is removed, path is left as
-// it was, and error says "<path>: <reason>".
-bool WriteFileAtomically(const std::string& path, const std::function<void(std::FILE*)>& write,
+// over path; write returns false to abandon the file ("<path>: cancelled"). A file replaced keeps
+// its permissions, a new one gets those of an ordinary new file; a symbolic link is followed and
+// its target replaced. On any failure (no room, a file-size limit, no permission, a write error the
+// stream recorded) the temporary file is removed, path is left as it was, and error says "<path>:
+// <reason>". An existing path that is not a regular file (a device such as /dev/null, a pipe) is
+// written straight through instead; a directory fails.
+bool WriteFileAtomically(const std::string& path, const std::function<bool(std::FILE*)>& write,
                          std::string& error);
 
 // Writes size bytes at data to path the same way.
 bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size,
                          std::string& error);
+
+// For programs that write files: interrupting signals (SIGINT, SIGTERM, SIGHUP) first remove the
+// temporary files being written, and going over a file-size limit (ulimit -f) fails the write with
+// "File too large" instead of killing the process with the temporary file left behind.
+void CleanUpOnSignals();
 
 }  // namespace toolfiles

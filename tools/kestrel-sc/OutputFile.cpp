@@ -22,11 +22,12 @@ bool WriteOutput(const std::string& path, const std::string& text, std::string& 
                 for (std::size_t done = 0; done < text.size();) {
                     const std::size_t block = std::min(kBlock, text.size() - done);
                     if (std::fwrite(text.data() + done, 1, block, file) != block)
-                        return;
+                        return true;  // the stream holds the error
                     done += block;
                     if (written)
                         written(done);
                 }
+                return true;
             },
             error);
     }

@@ -3,10 +3,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include "AtomicFile.h"
 #include "Commands.h"
 
 int main(int argc, char** argv) {
     using namespace kestrelsc;
+    toolfiles::CleanUpOnSignals();
     CLI::App app{"kestrel-sc: load, inspect and convert serialized content files."};
     app.footer(
         "Inputs are content files (XML) or canonical JSON, told apart by their first character.\n"

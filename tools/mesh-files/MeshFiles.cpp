@@ -731,6 +731,7 @@ bool WriteMeshFile(const MeshData& mesh, const std::string& path, MeshFormat for
         path,
         [&](FILE* file) {
             format == MeshFormat::Obj ? WriteObj(mesh, file) : WritePly(mesh, file);
+            return true;
         },
         error);
 }
