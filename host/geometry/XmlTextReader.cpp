@@ -18,6 +18,7 @@
 
 #include "geometry/XmlElem.h"
 #include "utilities/LargeBuffer.h"
+#include "utilities/Utf8.h"
 
 namespace {
 
@@ -142,24 +143,6 @@ struct SyntaxError {
     std::size_t offset;
     std::string reason;
 };
-
-void AppendUtf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
 
 // Characters a reference may stand for. Control characters other than U+0000 are taken, as
 // XML 1.1 takes them, since the writer keeps them in text only as references.
