@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "geometry/XmlElem.h"
@@ -122,11 +123,16 @@ void SerializedContentParser::OnComplete(std::uint64_t fetchId,
             Fail(kLoadError);
             return;
         }
+        // Running out of memory while the content tree is built must not leak the XML tree.
+        struct FreeXmlTree {
+            void operator()(XmlElem* tree) const { FreeXml(tree); }
+        };
+        std::unique_ptr<XmlElem, FreeXmlTree> tree(root);
         SmartPtr<SerializedContentElement> top(
             SerializedContentElement::CreateTopElement("figure"));
         XmlParser parser;
-        parser.Parse(root, top.get());
-        FreeXml(root);
+        parser.Parse(tree.get(), top.get());
+        tree.reset();
         if (loaderEvent) {
             loaderEvent->SetSerializedContent(top);
             loaderEvent->SetCompleted();

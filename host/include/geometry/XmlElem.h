@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -171,7 +172,13 @@ private:
 
     private:
         void Grow() {
-            const std::uint32_t capacity = capacity_ < 4 ? 4 : capacity_ * 2;
+            std::uint32_t capacity = 0xFFFFFFFFu;
+            if (capacity_ < 4)
+                capacity = 4;
+            else if (capacity_ <= 0x7FFFFFFFu)
+                capacity = capacity_ * 2;
+            else if (capacity_ == 0xFFFFFFFFu)
+                throw std::length_error("an XML element holds at most 4294967295 items of a kind");
             T* data = static_cast<T*>(::operator new(sizeof(T) * capacity));
             for (std::uint32_t i = 0; i < size_; ++i) {
                 new (data + i) T(std::move(data_[i]));

@@ -1,0 +1,425 @@
+#include "RandomContent.h"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "geometry/Image.h"
+#include "geometry/MeshBuilder.h"
+#include "geometry/ValueComponents.h"
+#include "serializedContent/xmlwriter/PropertyTypes.h"
+
+namespace randomcontent {
+
+namespace {
+
+// What each target leaves out, and why:
+//  - U+0000 in names and strings (Xml): XML has no way to carry it; the writer puts U+FFFD.
+//  - bytes that are not UTF-8 (both): a content file is UTF-8 text, and JSON replaces them.
+//  - element names outside XML name characters (Xml): such a tree is refused before writing.
+//  - nested elements named "property" or "property_array" (Xml): they are written as
+//    "kestrel_sc:property" and read back as property elements, so the format cannot hold them.
+//  - properties on the top element (Xml): the root of a file carries none.
+//  - DHex values and arrays of types without an array type name (Xml): the format has no name
+//    for them and the writer leaves them out.
+//  - null shapes and images, shape lists, shapes whose first mesh uses a vertex past the pool
+//    (Json: reading refuses them); null shapes and images and shape lists (Xml: a null is not
+//    written, and a list comes back as separate shape properties).
+class Generator {
+public:
+    Generator(std::uint64_t seed, Target target) : random_(seed), target_(target) {}
+
+    SmartPtr<SerializedContentElement> Tree() {
+        const Symbol topName = target_ == Target::Xml ? Symbol("figure") : Symbol(Text(false));
+        SmartPtr<SerializedContentElement> top(SerializedContentElement::CreateTopElement(topName));
+        if (target_ == Target::Json)
+            AddProperties(top.get());
+        // Mostly small bushy trees; now and then a long chain or one very wide level.
+        const std::uint64_t form = Below(100);
+        if (form < 3) {
+            SerializedContentElement* at = top.get();
+            const std::uint64_t depth = 20 + Below(200);
+            for (std::uint64_t i = 0; i < depth; ++i) {
+                at = at->StartContent(ElementName(at == top.get()));
+                if (Below(4) == 0)
+                    AddProperties(at);
+            }
+        } else if (form < 6) {
+            const std::uint64_t width = 50 + Below(150);
+            for (std::uint64_t i = 0; i < width; ++i) {
+                SerializedContentElement* child = top->StartContent(ElementName(true));
+                if (Below(8) == 0)
+                    AddProperties(child);
+            }
+        } else {
+            Fill(top.get(), 1 + Below(4));
+        }
+        return top;
+    }
+
+private:
+    using PropertyAdder = void (Generator::*)(SerializedContentElement*, const Symbol&);
+
+    std::uint64_t Next() { return random_(); }
+    // A number in [0, n), n > 0.
+    std::uint64_t Below(std::uint64_t n) { return Next() % n; }
+    bool OneIn(std::uint64_t n) { return Below(n) == 0; }
+
+    // Children and properties below element, down to depth more levels.
+    void Fill(SerializedContentElement* element, std::uint64_t depth) {
+        struct Pending {
+            SerializedContentElement* element;
+            std::uint64_t depth;
+        };
+        std::vector<Pending> pending{{element, depth}};
+        std::uint64_t budget = 16;  // elements per tree, so that thousands run in seconds
+        while (!pending.empty()) {
+            auto [at, levels] = pending.back();
+            pending.pop_back();
+            if (at->GetParent())
+                AddProperties(at);
+            if (levels == 0)
+                continue;
+            const std::uint64_t children = Below(5);
+            for (std::uint64_t i = 0; i < children && budget > 0; ++i, --budget) {
+                SerializedContentElement* child = at->StartContent(ElementName(!at->GetParent()));
+                pending.push_back({child, levels - 1});
+            }
+        }
+    }
+
+    void AddProperties(SerializedContentElement* element) {
+        const std::uint64_t count = Below(5);
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const Symbol name(Text(false));
+            const auto& adders = target_ == Target::Xml ? XmlAdders() : JsonAdders();
+            (this->*adders[Below(adders.size())])(element, name);
+        }
+    }
+
+    // ---- texts ----
+
+    void AppendUtf8(std::string& out, std::uint32_t code) {
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+
+    // A character beyond ASCII: any scalar value but the surrogates.
+    std::uint32_t NonAscii() {
+        switch (Below(4)) {
+            case 0:
+                return 0x80 + static_cast<std::uint32_t>(Below(0x800 - 0x80));
+            case 1: {
+                std::uint32_t code = 0x800 + static_cast<std::uint32_t>(Below(0x10000 - 0x800));
+                return code >= 0xD800 && code <= 0xDFFF ? code + 0x800 : code;
+            }
+            case 2:
+                return 0x10000 + static_cast<std::uint32_t>(Below(0x110000 - 0x10000));
+            default: {
+                static constexpr std::uint32_t kAwkward[] = {0xFEFF, 0xFFFD, 0x85,    0x2028,
+                                                             0xE9,   0x65E5, 0x1F600, 0x10FFFF};
+                return kAwkward[Below(std::size(kAwkward))];
+            }
+        }
+    }
+
+    // A name or string value: empty, short or long, mixing plain letters with markup characters,
+    // white space, control characters, references as text and characters beyond ASCII.
+    std::string Text(bool allowNul) {
+        static constexpr std::string_view kPieces[] = {
+            "<",    ">",   "&",     "\"",    "'",    " ",           "\t",       "\n",   "\r",
+            "\r\n", "]]>", "&amp;", "&#10;", "&#0;", "&unknown;",   "<!--",     "-->",  "<![CDATA[",
+            ":",    "::",  "%s",    "\\",    "=",    "kestrel_sc:", "property", "\x7f", "&#x;"};
+        std::string out;
+        const std::uint64_t form = Below(20);
+        if (form == 0)
+            return out;
+        if (form == 1) {  // only white space, which readers tend to drop as layout
+            static constexpr char kBlanks[] = {' ', '\t', '\n', '\r'};
+            const std::uint64_t n = 1 + Below(4);
+            for (std::uint64_t i = 0; i < n; ++i)
+                out += kBlanks[Below(4)];
+            return out;
+        }
+        const std::uint64_t length = form == 2 && OneIn(3) ? 200 + Below(1000) : Below(12);
+        while (out.size() < length) {
+            switch (Below(6)) {
+                case 0:
+                    out += kPieces[Below(std::size(kPieces))];
+                    break;
+                case 1: {
+                    const auto control = static_cast<std::uint32_t>(Below(32));
+                    if (control != 0 || allowNul)
+                        out += static_cast<char>(control);
+                    break;
+                }
+                case 2:
+                    AppendUtf8(out, NonAscii());
+                    break;
+                default:
+                    out += static_cast<char>(0x20 + Below(0x5F));
+            }
+        }
+        return out;
+    }
+
+    // An element name. For files: XML name characters only, and never a name that would turn
+    // into a property element below the top level.
+    Symbol ElementName(bool topLevel) {
+        if (target_ == Target::Json)
+            return Symbol(Text(true));
+        static constexpr std::string_view kAscii =
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-:";
+        static constexpr std::string_view kNames[] = {
+            "", ":", "property", "property_array", "Property", "a:b:c", "kestrel_sc:x"};
+        for (;;) {
+            std::string name;
+            const std::uint64_t form = Below(10);
+            if (form == 0) {
+                name = kNames[Below(std::size(kNames))];
+            } else {
+                const std::uint64_t length = form == 1 ? 100 + Below(300) : Below(10);
+                while (name.size() < length) {
+                    if (OneIn(5))
+                        AppendUtf8(name, NonAscii());
+                    else
+                        name += kAscii[Below(kAscii.size())];
+                }
+            }
+            if (topLevel || (name != "property" && name != "property_array"))
+                return Symbol(name);
+        }
+    }
+
+    // ---- values ----
+
+    template <class T>
+    T Integer() {
+        using Limits = std::numeric_limits<T>;
+        switch (Below(4)) {
+            case 0: {
+                const T special[] = {T(0), T(1), static_cast<T>(-1), Limits::min(), Limits::max()};
+                return special[Below(std::size(special))];
+            }
+            case 1:
+                return static_cast<T>(static_cast<std::int64_t>(Below(201)) - 100);
+            default:
+                return static_cast<T>(Next());
+        }
+    }
+
+    // Any bits at all, NaN payloads, signs of zero and subnormals included: the text form keeps
+    // every one of them.
+    template <class F>
+    F Real() {
+        using Bits = std::conditional_t<sizeof(F) == 4, std::uint32_t, std::uint64_t>;
+        using Limits = std::numeric_limits<F>;
+        switch (Below(5)) {
+            case 0: {
+                const F special[] = {F(0),
+                                     -F(0),
+                                     Limits::infinity(),
+                                     -Limits::infinity(),
+                                     Limits::quiet_NaN(),
+                                     -Limits::quiet_NaN(),
+                                     Limits::signaling_NaN(),
+                                     Limits::denorm_min(),
+                                     -Limits::denorm_min(),
+                                     Limits::min(),
+                                     Limits::max(),
+                                     Limits::lowest(),
+                                     Limits::epsilon(),
+                                     F(0.1),
+                                     F(1) / F(3)};
+                return special[Below(std::size(special))];
+            }
+            case 1:  // short decimals, the common case in real files
+                return static_cast<F>(
+                    static_cast<double>(static_cast<std::int64_t>(Below(20001)) - 10000) / 100.0);
+            case 2: {  // NaNs with random payloads and either sign
+                const Bits exponent =
+                    sizeof(F) == 4 ? Bits(0x7F800000u) : Bits(0x7FF0000000000000u);
+                const Bits fractionBits =
+                    sizeof(F) == 4 ? Bits(0x007FFFFFu) : Bits(0x000FFFFFFFFFFFFFu);
+                const Bits fraction = static_cast<Bits>(Next()) & fractionBits;
+                const Bits sign = OneIn(2) ? Bits(Bits{1} << (sizeof(F) * 8 - 1)) : Bits{0};
+                return std::bit_cast<F>(
+                    Bits(sign | exponent | (fraction == 0 ? Bits{1} : fraction)));
+            }
+            default:
+                return std::bit_cast<F>(static_cast<Bits>(Next()));
+        }
+    }
+
+    template <class T>
+    T Value() {
+        if constexpr (std::is_same_v<T, bool>) {
+            return OneIn(2);
+        } else if constexpr (std::is_integral_v<T>) {
+            return Integer<T>();
+        } else if constexpr (std::is_floating_point_v<T>) {
+            return Real<T>();
+        } else if constexpr (std::is_same_v<T, Symbol>) {
+            return Symbol(Text(target_ == Target::Json));
+        } else if constexpr (std::is_same_v<T, Color>) {
+            return Color(static_cast<unsigned int>(Next()));
+        } else if constexpr (std::is_same_v<T, DHex>) {
+            return DHex{Next()};
+        } else if constexpr (std::is_same_v<T, SmartPtr<Shape>>) {
+            return RandomShape();
+        } else if constexpr (std::is_same_v<T, SmartPtr<Image>>) {
+            return RandomImage();
+        } else {
+            T value{};
+            for (auto* component : Components(value))
+                *component = Real<std::remove_pointer_t<decltype(component)>>();
+            return value;
+        }
+    }
+
+    // A mesh of up to a dozen vertices with any coordinate bits. Files keep indices as they are,
+    // past the pool included; JSON takes only indices of existing vertices.
+    SmartPtr<Shape> RandomShape() {
+        if (target_ == Target::Json && OneIn(20))
+            return SmartPtr<Shape>();
+        const std::uint64_t vertices = Below(13);
+        std::vector<float> positions;
+        for (std::uint64_t i = 0; i < vertices * 3; ++i)
+            positions.push_back(Real<float>());
+        std::vector<std::uint32_t> indices;
+        if (vertices > 0 || target_ == Target::Xml) {
+            const std::uint64_t triangles = Below(9);
+            for (std::uint64_t i = 0; i < triangles * 3; ++i) {
+                if (target_ == Target::Xml && (vertices == 0 || OneIn(30)))
+                    indices.push_back(static_cast<std::uint32_t>(Next()));
+                else
+                    indices.push_back(static_cast<std::uint32_t>(Below(vertices)));
+            }
+        }
+        return MakeMeshShape(positions, indices);
+    }
+
+    SmartPtr<Image> RandomImage() {
+        if (target_ == Target::Json && OneIn(20))
+            return SmartPtr<Image>();
+        const auto width = static_cast<std::uint32_t>(1 + Below(7));
+        const auto height = static_cast<std::uint32_t>(1 + Below(7));
+        SmartPtr<Image> image(
+            new Image(width, height, OneIn(2) ? PixelFormat::RGBA8 : PixelFormat::RGB8));
+        for (std::size_t i = 0; i < image->GetPixelBytes(); ++i)
+            image->GetPixels()[i] = static_cast<std::uint8_t>(Next());
+        return image;
+    }
+
+    template <class T>
+    void AddSingle(SerializedContentElement* element, const Symbol& name) {
+        element->AddProperty(name, Value<T>());
+    }
+
+    template <class T>
+    void AddArray(SerializedContentElement* element, const Symbol& name) {
+        std::vector<T> values;
+        const std::uint64_t count = OneIn(10) ? 0 : Below(OneIn(30) ? 60 : 6);
+        for (std::uint64_t i = 0; i < count; ++i)
+            values.push_back(Value<T>());
+        element->AddProperty(name, std::move(values));
+    }
+
+    template <class... Ts>
+    static void AppendSingles(std::vector<PropertyAdder>& adders,
+                              serializedContent::TypeList<Ts...>) {
+        (adders.push_back(&Generator::AddSingle<Ts>), ...);
+    }
+    template <class... Ts>
+    static void AppendArrays(std::vector<PropertyAdder>& adders,
+                             serializedContent::TypeList<Ts...>) {
+        (adders.push_back(&Generator::AddArray<Ts>), ...);
+    }
+
+    // Every type with a type name in the format, from the shared type table.
+    static const std::vector<PropertyAdder>& XmlAdders() {
+        static const std::vector<PropertyAdder> adders = [] {
+            std::vector<PropertyAdder> list;
+            AppendSingles(list, serializedContent::SingleValueTypes{});
+            AppendSingles(list, serializedContent::TypeList<SmartPtr<Shape>, SmartPtr<Image>>{});
+            AppendArrays(list, serializedContent::ArrayValueTypes{});
+            return list;
+        }();
+        return adders;
+    }
+
+    // Every alternative a property value can hold.
+    template <std::size_t... I>
+    static std::vector<PropertyAdder> AllAdders(std::index_sequence<I...>) {
+        std::vector<PropertyAdder> list;
+        (list.push_back(&Generator::AddAlternative<std::variant_alternative_t<I, PropertyValue>>),
+         ...);
+        return list;
+    }
+    static const std::vector<PropertyAdder>& JsonAdders() {
+        static const std::vector<PropertyAdder> adders =
+            AllAdders(std::make_index_sequence<std::variant_size_v<PropertyValue>>{});
+        return adders;
+    }
+
+    template <class T>
+    struct IsVector : std::false_type {};
+    template <class T>
+    struct IsVector<std::vector<T>> : std::true_type {
+        using Element = T;
+    };
+
+    template <class T>
+    void AddAlternative(SerializedContentElement* element, const Symbol& name) {
+        if constexpr (IsVector<T>::value)
+            AddArray<typename IsVector<T>::Element>(element, name);
+        else
+            AddSingle<T>(element, name);
+    }
+
+    std::mt19937_64 random_;
+    Target target_;
+};
+
+}  // namespace
+
+SmartPtr<SerializedContentElement> RandomTree(std::uint64_t seed, Target target) {
+    return Generator(seed, target).Tree();
+}
+
+TreeSize SizeOf(const SerializedContentElement& top) {
+    TreeSize size;
+    std::vector<const SerializedContentElement*> pending{&top};
+    while (!pending.empty()) {
+        const SerializedContentElement* element = pending.back();
+        pending.pop_back();
+        ++size.elements;
+        size.properties += element->GetProperties().size();
+        for (std::size_t i = 0; i < element->GetChildCount(); ++i)
+            pending.push_back(element->GetChild(i));
+    }
+    return size;
+}
+
+}  // namespace randomcontent
