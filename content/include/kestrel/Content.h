@@ -88,10 +88,15 @@ KESTREL_CONTENT_API LoadResult Load(const std::string& path, const LoadOptions& 
 // Malformed (with line and column) or Cancelled. options.modulePath is not used.
 KESTREL_CONTENT_API LoadResult LoadText(const std::string& xml, const LoadOptions& options = {});
 
+// Whether Save and SaveText take tree: success, or NotSavable saying why (the top element has
+// properties; an element name is no XML name, or is "property" or "property_array" below the top
+// element's children, where it would be read back as a property; under strict, a property type
+// content files cannot hold).
+KESTREL_CONTENT_API Error CheckSavable(const SerializedContentElement& tree, bool strict = false);
+
 // Writes tree as a content file at path: its children below a root element "kestrel_sc:" + the
 // top element's name, written to a temporary file beside path and renamed over it once complete,
-// so path is either untouched or wholly replaced. Fails with NotSavable (the top element has
-// properties, an element name cannot be an XML name, or a type cannot be held under strict),
+// so path is either untouched or wholly replaced. Fails with NotSavable (see CheckSavable),
 // WriteFailed (the system's reason), InvalidArgument (empty path) or Cancelled.
 KESTREL_CONTENT_API Error Save(const SerializedContentElement& tree, const std::string& path,
                                const SaveOptions& options = {});
