@@ -1,6 +1,10 @@
 #include "kestrel/Content.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,6 +77,21 @@ bool Report(const ProgressCallback& progress, std::uint64_t done, std::uint64_t 
 
 // The directory of this library, where the package puts the module too.
 std::string OwnDirectory() {
+#if defined(_WIN32)
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&OwnDirectory), &self)) {
+        return {};
+    }
+    std::wstring name(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(self, name.data(), static_cast<DWORD>(name.size()));
+    if (length == 0 || length >= name.size())
+        return {};
+    name.resize(length);
+    const std::u8string directory = std::filesystem::path(name).parent_path().u8string();
+    return std::string(directory.begin(), directory.end());
+#else
     Dl_info info{};
     if (!dladdr(reinterpret_cast<void*>(&OwnDirectory), &info) || !info.dli_fname ||
         !*info.dli_fname) {
@@ -81,6 +100,7 @@ std::string OwnDirectory() {
     std::error_code error;
     std::filesystem::path library = std::filesystem::absolute(info.dli_fname, error);
     return error ? std::string() : library.parent_path().string();
+#endif
 }
 
 // Opened modules by path. Libraries stay loaded for the whole process anyway, so keeping them
@@ -281,39 +301,6 @@ std::string PathOf(const SerializedContentElement& element) {
 
 // Refuses trees a content file would not give back: properties on the top element (the root
 // carries none), names that are not XML names, and (under strict) values without an XML form.
-Error CheckSavable(const SerializedContentElement& top, bool strict) {
-    if (!top.GetProperties().empty()) {
-        return MakeError(Error::NotSavable,
-                         "the top element '" + std::string(top.GetName()) +
-                             "' has properties, which a content file cannot hold (only its "
-                             "children are stored)");
-    }
-    std::vector<const SerializedContentElement*> pending{&top};
-    while (!pending.empty()) {
-        const SerializedContentElement* element = pending.back();
-        pending.pop_back();
-        if (!FitsXmlName(element->GetName().view())) {
-            return MakeError(Error::NotSavable,
-                             "element '" + PathOf(*element) + "': the name is not usable in XML");
-        }
-        if (strict) {
-            for (const SerializedContentElement::Property& property : element->GetProperties()) {
-                const bool writable =
-                    std::visit([]<class T>(const T&) { return Writable<T>(); }, property.value);
-                if (!writable) {
-                    return MakeError(Error::NotSavable,
-                                     "property '" + std::string(property.name) + "' of '" +
-                                         PathOf(*element) +
-                                         "' has a type content files cannot hold");
-                }
-            }
-        }
-        for (std::size_t i = element->GetChildCount(); i-- > 0;)
-            pending.push_back(element->GetChild(i));
-    }
-    return {};
-}
-
 // The content file text for tree, or an error.
 Error WriteText(const SerializedContentElement& tree, const SaveOptions& options,
                 std::string& text) {
@@ -415,6 +402,48 @@ LoadResult LoadText(const std::string& xml, const LoadOptions& options) {
         result.error = FromException({});
         return result;
     }
+}
+
+Error CheckSavable(const SerializedContentElement& tree, bool strict) {
+    if (!tree.GetProperties().empty()) {
+        return MakeError(Error::NotSavable,
+                         "the top element '" + std::string(tree.GetName()) +
+                             "' has properties, which a content file cannot hold (only its "
+                             "children are stored)");
+    }
+    // Below the top element's children, elements called "property" or "property_array" are read
+    // as properties, so content elements of those names would not come back as elements.
+    std::vector<std::pair<const SerializedContentElement*, std::size_t>> pending{{&tree, 0}};
+    while (!pending.empty()) {
+        const auto [element, depth] = pending.back();
+        pending.pop_back();
+        const std::string_view name = element->GetName().view();
+        if (!FitsXmlName(name)) {
+            return MakeError(Error::NotSavable,
+                             "element '" + PathOf(*element) + "': the name is not usable in XML");
+        }
+        if (depth >= 2 && (name == "property" || name == "property_array")) {
+            return MakeError(Error::NotSavable,
+                             "element '" + PathOf(*element) + "': an element called '" +
+                                 std::string(name) +
+                                 "' below the top level would be read back as a property");
+        }
+        if (strict) {
+            for (const SerializedContentElement::Property& property : element->GetProperties()) {
+                const bool writable =
+                    std::visit([]<class T>(const T&) { return Writable<T>(); }, property.value);
+                if (!writable) {
+                    return MakeError(Error::NotSavable,
+                                     "property '" + std::string(property.name) + "' of '" +
+                                         PathOf(*element) +
+                                         "' has a type content files cannot hold");
+                }
+            }
+        }
+        for (std::size_t i = element->GetChildCount(); i-- > 0;)
+            pending.emplace_back(element->GetChild(i), depth + 1);
+    }
+    return {};
 }
 
 Error Save(const SerializedContentElement& tree, const std::string& path,

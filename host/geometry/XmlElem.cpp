@@ -2,6 +2,12 @@
 
 #include "geometry/ValueText.h"
 
+#if defined(_WIN32)
+// Programs that bind a reference to npos import it from this DLL; MinGW exports an inline static
+// member of an exported class only where it is defined out of the class.
+constexpr std::size_t XmlElem::npos;
+#endif
+
 namespace {
 
 const std::string kEmptyText;

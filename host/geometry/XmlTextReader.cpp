@@ -104,7 +104,13 @@ private:
         void* block = nullptr;
         if (size >= kHugePage) {
             size = (size + kHugePage - 1) & ~(kHugePage - 1);
+#if defined(_WIN32)
+            // The Windows C runtime has no aligned_alloc whose blocks free() takes, and no
+            // transparent huge pages to align for.
+            block = std::malloc(size);
+#else
             block = std::aligned_alloc(kHugePage, size);
+#endif
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
             if (block)
                 ::madvise(block, size, MADV_HUGEPAGE);
@@ -137,6 +143,9 @@ public:
 private:
     std::unique_ptr<BlockStore> store_;
 };
+
+// Element lists count in 32 bits.
+constexpr std::size_t kMaxListSize = 0xFFFFFFFFu;
 
 // Thrown inside the parser only; ParseUtf8Xml turns it into the error text.
 struct SyntaxError {
@@ -464,6 +473,8 @@ private:
             AppendDecoded(attributes_.back().second, at + 1, close, true);
             at = close + 1;
         }
+        if (attributes_.size() > kMaxListSize)
+            Fail(start, "a start tag with more than 4294967295 attributes");
         if (!attributes_.empty()) {
             using Attribute = std::pair<Symbol, std::string>;
             Attribute* list = store().AllocateArray<Attribute>(attributes_.size());
@@ -495,10 +506,12 @@ private:
     }
 
     // Gives the element the children made since it opened.
-    void Close(const Open& open) {
+    void Close(const Open& open, std::size_t at) {
         const std::size_t count = pendingChildren_.size() - open.firstChild;
         if (count == 0)
             return;
+        if (count > kMaxListSize)
+            Fail(at, "<" + std::string(open.name) + "> has more than 4294967295 children");
         XmlElem** list = store().AllocateArray<XmlElem*>(count);
         std::copy(pendingChildren_.begin() + static_cast<std::ptrdiff_t>(open.firstChild),
                   pendingChildren_.end(), list);
@@ -545,8 +558,8 @@ private:
                 after = SkipSpace(after);
                 if (At(after) != '>')
                     Fail(after, "expected '>' to end </" + std::string(closing) + ">");
+                Close(open.back(), at);
                 at = after + 1;
-                Close(open.back());
                 open.pop_back();
             } else if (next == '!') {
                 if (StartsWith(at, "<!--")) {

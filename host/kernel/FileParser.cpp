@@ -22,6 +22,7 @@
 
 #if defined(_WIN32)
 #include <io.h>
+#include <windows.h>
 
 #include "utilities/FileSystem.h"
 #else
@@ -308,6 +309,11 @@ private:
     std::string address_;
 };
 
+#if defined(_WIN32)
+// Set when the kernel library is detached because the process exits (not by FreeLibrary).
+bool g_processExiting = false;
+#endif
+
 // The kernel's fetch workers: started as fetches arrive, up to one per core, and stopped when the
 // library unloads. Different parsers' fetches run side by side; one parser's fetches run one at a
 // time, in the order they were asked for, so its completions never overlap. Jobs still queued at
@@ -323,6 +329,17 @@ public:
     FetchThread& operator=(const FetchThread&) = delete;
 
     ~FetchThread() {
+#if defined(_WIN32)
+        // At process exit Windows has ended the workers before static destructors run; joining
+        // them (or taking a lock one of them held) would never return.
+        if (g_processExiting) {
+            for (std::thread& worker : workers_) {
+                if (worker.joinable())
+                    worker.detach();
+            }
+            return;
+        }
+#endif
         std::deque<FetchJob> dropped;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -420,6 +437,19 @@ private:
 };
 
 FetchThread g_fetchThread;
+
+}  // namespace
+
+#if defined(_WIN32)
+// The C runtime runs the library's static destructors after this has seen the detach.
+BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved != nullptr)
+        g_processExiting = true;
+    return TRUE;
+}
+#endif
+
+namespace {
 
 #if !defined(_WIN32)
 // A forked child has no worker threads, only the parent's record of them; joining that at exit

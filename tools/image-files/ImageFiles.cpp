@@ -1,6 +1,7 @@
 #include "ImageFiles.h"
 
 #include "AtomicFile.h"
+#include "FilePath.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -60,7 +61,7 @@ std::string Reason() {
 // stb takes an int length, which bounds the files it can be given.
 bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes, std::string& error) {
     std::error_code code;
-    const std::filesystem::path file(path);
+    const std::filesystem::path file = toolfiles::PathOf(path);
     const std::filesystem::file_status status = std::filesystem::status(file, code);
     if (status.type() == std::filesystem::file_type::not_found) {
         error = path + ": no such file";

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 
 #include <nlohmann/json.hpp>
 
 #include "Checker.h"
 #include "Commands.h"
+#include "FilePath.h"
 #include "Parallel.h"
 
 namespace kestrelsc {
@@ -20,6 +22,37 @@ namespace {
 // Reads the whole of a regular file. Anything else is refused before it is read, as the loader
 // refuses it: a FIFO or a device could block or never end.
 bool ReadRegularFile(const std::string& path, std::string& text, std::string& error) {
+#if defined(_WIN32)
+    // Windows has no FIFOs to block on; the file is told apart first and read through its
+    // wide name.
+    const toolfiles::FileStatus status = toolfiles::StatFile(path);
+    if (status.error != 0) {
+        error = std::strerror(status.error);
+        return false;
+    }
+    if (status.directory || !status.regular) {
+        error = status.directory ? "is a directory" : "not a regular file";
+        return false;
+    }
+    errno = 0;
+    std::ifstream in(toolfiles::PathOf(path), std::ios::binary);
+    if (!in) {
+        error = std::strerror(errno ? errno : EACCES);
+        return false;
+    }
+    text.clear();
+    text.reserve(static_cast<std::size_t>(status.size));
+    char buffer[65536];
+    while (in) {
+        in.read(buffer, sizeof buffer);
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.bad()) {
+        error = std::strerror(EIO);
+        return false;
+    }
+    return true;
+#else
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         error = std::strerror(errno);
@@ -53,6 +86,7 @@ bool ReadRegularFile(const std::string& path, std::string& text, std::string& er
     }
     ::close(fd);
     return ok;
+#endif
 }
 
 }  // namespace

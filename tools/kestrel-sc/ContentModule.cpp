@@ -1,8 +1,5 @@
 #include "ContentModule.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -12,6 +9,11 @@
 #include <fstream>
 #include <sstream>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+#include "FilePath.h"
 #include "geometry/XmlElem.h"
 #include "kernel/Anchor.h"
 #include "kernel/AsyncEvent.h"
@@ -24,9 +26,19 @@ namespace {
 constexpr const char* kModuleName = "serializedContent";
 
 std::filesystem::path ExecutableDirectory() {
+#if defined(_WIN32)
+    // Long enough for "\\?\" paths; GetModuleFileNameW truncates silently otherwise.
+    std::wstring self(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+    if (length == 0 || length >= self.size())
+        return {};
+    self.resize(length);
+    return std::filesystem::path(self).parent_path();
+#else
     std::error_code error;
     std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::filesystem::path() : self.parent_path();
+#endif
 }
 
 std::string FindModule() {
@@ -37,22 +49,22 @@ std::string FindModule() {
     for (const std::filesystem::path& candidate : {here / ".." / "lib" / file, here / file}) {
         std::error_code error;
         if (std::filesystem::is_regular_file(candidate, error))
-            return candidate.string();
+            return toolfiles::Utf8Of(candidate);
     }
-    return (here / ".." / "lib" / file).string();
+    return toolfiles::Utf8Of(here / ".." / "lib" / file);
 }
 
 // Why a file the module could not load is bad, in the user's terms: the file system's reason,
 // or the XML parser's "line:column: reason". Empty when nothing more is known.
 std::string Diagnose(const std::string& file) {
-    struct stat info {};
-    if (::stat(file.c_str(), &info) != 0)
-        return std::strerror(errno);
-    if (S_ISDIR(info.st_mode))
+    const toolfiles::FileStatus status = toolfiles::StatFile(file);
+    if (status.error != 0)
+        return std::strerror(status.error);
+    if (status.directory)
         return "is a directory";
-    if (!S_ISREG(info.st_mode))
+    if (!status.regular)
         return "not a regular file";
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(toolfiles::PathOf(file), std::ios::binary);
     if (!in)
         return std::strerror(errno ? errno : EACCES);
     std::ostringstream text;

@@ -1,5 +1,3 @@
-#include <sys/stat.h>
-
 #include <map>
 #include <variant>
 #include <vector>
@@ -7,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Commands.h"
+#include "FilePath.h"
 #include "ValueFormat.h"
 #include "geometry/MeshBuilder.h"
 #include "kernel/SerializedContentElement.h"
@@ -117,10 +116,8 @@ void AddInfoCommand(CLI::App& app, ToolContext& context) {
         if (!context.Load(options->input, outcome))
             return;
         const Summary s = Summarize(*outcome.tree);
-        struct stat file {};
-        const std::uint64_t fileBytes = ::stat(options->input.c_str(), &file) == 0
-                                            ? static_cast<std::uint64_t>(file.st_size)
-                                            : 0;
+        const toolfiles::FileStatus file = toolfiles::StatFile(options->input);
+        const std::uint64_t fileBytes = file.error == 0 ? file.size : 0;
         if (options->json) {
             nlohmann::ordered_json json;
             json["file"] = options->input;

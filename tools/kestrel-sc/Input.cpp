@@ -1,19 +1,17 @@
 #include "Input.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <fstream>
 
 #include "ContentJson.h"
+#include "FilePath.h"
 
 namespace kestrelsc {
 
 InputForm DetectForm(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (!toolfiles::StatFile(path).regular)
         return InputForm::Xml;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(toolfiles::PathOf(path), std::ios::binary);
     char buffer[4096];
     in.read(buffer, sizeof buffer);
     std::string_view head(buffer, static_cast<std::size_t>(in.gcount()));
@@ -27,15 +25,13 @@ namespace {
 
 // The size of a regular file, for progress; 0 when it cannot be told.
 std::uint64_t FileSize(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
-               ? static_cast<std::uint64_t>(info.st_size)
-               : 0;
+    const toolfiles::FileStatus status = toolfiles::StatFile(path);
+    return status.error == 0 && status.regular ? status.size : 0;
 }
 
 // Reads the whole file in blocks so the meter can follow; false when it cannot be read.
 bool ReadFile(const std::string& path, std::string& text, ProgressMeter& meter) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(toolfiles::PathOf(path), std::ios::binary);
     if (!in)
         return false;
     constexpr std::size_t kBlock = 1 << 20;

@@ -1,6 +1,7 @@
 #include "MeshFiles.h"
 
 #include "AtomicFile.h"
+#include "FilePath.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -29,7 +30,8 @@ namespace fs = std::filesystem;
 
 // ---- files ----
 
-bool ReadWholeFile(const std::string& path, std::string& content, std::string& error) {
+bool ReadWholeFile(const std::string& name, std::string& content, std::string& error) {
+    const fs::path path = toolfiles::PathOf(name);
     std::error_code code;
     const fs::file_status status = fs::status(path, code);
     if (status.type() == fs::file_type::not_found) {
