@@ -137,6 +137,25 @@ std::wstring WideOf(const std::filesystem::path& path) {
 std::wstring FileSystem::GenerateLongFilePath(const std::wstring& path, bool absolute) {
     if (path.empty())
         return path;
+#if defined(_WIN32)
+    // UNC paths first: this std::filesystem takes "\\server\share" for a relative path and would
+    // put the current drive before it.
+    std::wstring slashed = path;
+    for (wchar_t& c : slashed) {
+        if (c == L'/')
+            c = L'\\';
+    }
+    if (slashed.rfind(s_longPathPrefixW, 0) == 0)
+        return slashed;
+    if (slashed.size() > 2 && slashed[0] == L'\\' && slashed[1] == L'\\') {
+        std::wstring rest = std::filesystem::path(slashed.substr(2)).lexically_normal().wstring();
+        for (wchar_t& c : rest) {
+            if (c == L'/')
+                c = L'\\';
+        }
+        return s_longPathPrefixW + L"UNC\\" + rest;
+    }
+#endif
     std::filesystem::path resolved = PathOf(path);
     if (absolute && resolved.is_relative()) {
         std::error_code error;

@@ -133,6 +133,9 @@ TEST(ConcurrencyTest, LoaderLetGoWhileItsFetchIsPending) {
 // A file truncated, rewritten and replaced while other threads load it: every load gives the
 // whole tree or fails with an error, never a crash or a tree of half a file.
 TEST(ConcurrencyTest, FileChangingUnderTheLoaders) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "replaces a file that loaders hold open, which Windows refuses";
+#endif
     testfiles::TempDir dir;
     const std::string content = ReadFile(Example("showcase.xml"));
     const fs::path path = dir.Write("moving.xml", content);

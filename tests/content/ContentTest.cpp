@@ -94,7 +94,11 @@ TEST(ContentTest, LoadsRunSideBySide) {
 
 TEST(ContentTest, ExplicitModulePathIsUsed) {
     kestrel::LoadOptions options;
+#if defined(_WIN32)
+    options.modulePath = std::string(KESTREL_LIBRARY_DIR) + "/serializedContent.dll";
+#else
     options.modulePath = std::string(KESTREL_LIBRARY_DIR) + "/libserializedContent.so";
+#endif
     EXPECT_TRUE(kestrel::Load(Example("naming.xml"), options));
 
     options.modulePath = "/no/such/dir/libserializedContent.so";

@@ -20,6 +20,9 @@ struct AnchorCase {
 };
 
 TEST(AnchorTest, ResolvesFileNamesAgainstItsBase) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "expects POSIX path separators";
+#endif
     const std::string cwd = CurrentDirectory();
     const AnchorCase cases[] = {
         // Relative names join the base path, with exactly one separator.

@@ -249,6 +249,9 @@ TEST_F(FileParserTest, FetchReportsThePathOrWhyItFailed) {
 }
 
 TEST_F(FileParserTest, AddressesFromAnAnchorFetchTheNamedFile) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "file URLs here are built from POSIX paths";
+#endif
     const std::string name = "odd 100% name.xml";
     std::ofstream(dir_ + "/" + name) << "x";
     FetchLog log;

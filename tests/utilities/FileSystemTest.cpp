@@ -38,6 +38,9 @@ TEST(FileSystemTest, Utf8ToWideDecodesAndReplacesBadSequences) {
 }
 
 TEST(FileSystemTest, LongPathFormNamesTheSameFile) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "checks the POSIX long-path form; tests/windows checks the Windows one";
+#endif
     EXPECT_EQ(FileSystem::GenerateLongFilePath(L"", true), L"");
     std::wstring absolute = L"/tmp/a/../b/file.xml";
     std::wstring long_form = FileSystem::GenerateLongFilePath(absolute, false);
