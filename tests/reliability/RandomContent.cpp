@@ -16,6 +16,7 @@
 #include "geometry/MeshBuilder.h"
 #include "geometry/ValueComponents.h"
 #include "serializedContent/xmlwriter/PropertyTypes.h"
+#include "utilities/Utf8.h"
 
 namespace randomcontent {
 
@@ -106,24 +107,6 @@ private:
     }
 
     // ---- texts ----
-
-    void AppendUtf8(std::string& out, std::uint32_t code) {
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
 
     // A character beyond ASCII: any scalar value but the surrogates.
     std::uint32_t NonAscii() {
