@@ -1,6 +1,7 @@
 #include "serializedContent/SerializedContentParser.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -12,7 +13,6 @@
 #include "serializedContent/LongPath.h"
 #include "serializedContent/xmlwriter/XmlParser.h"
 #include "utilities/FileSystem.h"
-#include "utilities/LargeBuffer.h"
 
 namespace serializedContent {
 
@@ -32,7 +32,7 @@ bool ReadLines(std::istream& in, std::string& text) {
     in.clear();
     // In text mode line ends may shrink, so the size is only a bound; the loop reads to the end.
     constexpr std::size_t kBlock = std::size_t{1} << 20;
-    ReserveLargeBuffer(text, (size > 0 ? static_cast<std::size_t>(size) : 0) + 1);
+    text.reserve((size > 0 ? static_cast<std::size_t>(size) : 0) + 1);
     std::size_t done = 0;
     for (;;) {
         const std::size_t room = std::max(kBlock, text.capacity() - done);
@@ -49,14 +49,43 @@ bool ReadLines(std::istream& in, std::string& text) {
     return true;
 }
 
+#if !defined(_WIN32)
+// The UTF-8 bytes of a wide (UTF-32) path. POSIX file names are bytes and the wide path came
+// from UTF-8, so it goes back to UTF-8 rather than through the C locale, which cannot carry
+// non-ASCII names by default. What is not a code point becomes U+FFFD, as on the way in.
+std::string Utf8Path(const std::wstring& path) {
+    std::string bytes;
+    bytes.reserve(path.size());
+    for (const wchar_t unit : path) {
+        auto c = static_cast<std::uint32_t>(unit);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            c = 0xFFFD;
+        if (c < 0x80) {
+            bytes += static_cast<char>(c);
+        } else if (c < 0x800) {
+            bytes += static_cast<char>(0xC0 | (c >> 6));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            bytes += static_cast<char>(0xE0 | (c >> 12));
+            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            bytes += static_cast<char>(0xF0 | (c >> 18));
+            bytes += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            bytes += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return bytes;
+}
+#endif
+
 // Opens a wide path for reading in text mode.
 std::ifstream OpenText(const std::wstring& path) {
 #if defined(_WIN32)
     return std::ifstream(std::filesystem::path(path));
 #else
-    // POSIX file names are bytes; the wide path came from UTF-8, so it goes back to UTF-8 rather
-    // than through the C locale, which cannot carry non-ASCII names by default.
-    return std::ifstream(WideToUtf8Str(path));
+    return std::ifstream(Utf8Path(path));
 #endif
 }
 

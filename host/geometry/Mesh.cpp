@@ -1,5 +1,6 @@
 #include "geometry/Mesh.h"
 
+#include <algorithm>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -27,20 +28,17 @@ bool Mesh::AddTriangles(const std::uint32_t* indices, std::uint32_t count) noexc
     if (whole > kMaxIndices - indices_.size())
         return false;
     try {
+        // Meshes are mostly filled one triangle at a time, up to millions: the storage doubles
+        // as it fills, with huge pages once it is large, so that each triangle costs a copy of
+        // its indices and little else.
+        if (whole > indices_.capacity() - indices_.size())
+            ReserveLargeBuffer(indices_,
+                               std::max(indices_.size() + whole, 2 * indices_.capacity()));
         // insert gives the strong guarantee for integers: on failure nothing was added.
         indices_.insert(indices_.end(), indices, indices + whole);
     } catch (const std::bad_alloc&) {
         return false;
     } catch (const std::length_error&) {
-        return false;
-    }
-    return true;
-}
-
-bool Mesh::ReserveTriangles(std::uint32_t count) noexcept {
-    try {
-        ReserveLargeBuffer(indices_, indices_.size() + std::size_t{count} * 3);
-    } catch (const std::exception&) {
         return false;
     }
     return true;

@@ -34,6 +34,10 @@ bool PolyForm::SetVertexPool(VertexPool* pool) noexcept {
     return true;
 }
 
+bool PolyForm::AddMesh(Mesh* mesh) noexcept {
+    return meshes_.Append(mesh);
+}
+
 bool PolyForm::GenerateVertexNormals() noexcept {
     if (!pool_ || !pool_->GetVertexType().HasNormals())
         return false;

@@ -37,6 +37,43 @@ void SerializedContentElement::AddPropertyValue(const Symbol& name, PropertyValu
     properties_.push_back(Property{name, std::move(value)});
 }
 
+// The overloads differ only in the value type; each stores its value as that alternative.
+#define KESTREL_ADD_PROPERTY(Parameter, Alternative)                                              \
+    void SerializedContentElement::AddProperty(const Symbol& name, Parameter value) {             \
+        AddPropertyValue(name, PropertyValue(std::in_place_type<Alternative>, std::move(value))); \
+    }
+KESTREL_ADD_PROPERTY(bool, bool)
+KESTREL_ADD_PROPERTY(std::int8_t, std::int8_t)
+KESTREL_ADD_PROPERTY(std::uint8_t, std::uint8_t)
+KESTREL_ADD_PROPERTY(std::int16_t, std::int16_t)
+KESTREL_ADD_PROPERTY(std::uint16_t, std::uint16_t)
+KESTREL_ADD_PROPERTY(std::int32_t, std::int32_t)
+KESTREL_ADD_PROPERTY(std::uint32_t, std::uint32_t)
+KESTREL_ADD_PROPERTY(std::int64_t, std::int64_t)
+KESTREL_ADD_PROPERTY(std::uint64_t, std::uint64_t)
+KESTREL_ADD_PROPERTY(float, float)
+KESTREL_ADD_PROPERTY(double, double)
+KESTREL_ADD_PROPERTY(const Symbol&, Symbol)
+KESTREL_ADD_PROPERTY(const Color&, Color)
+KESTREL_ADD_PROPERTY(const DPoint2D&, DPoint2D)
+KESTREL_ADD_PROPERTY(const DPoint3D&, DPoint3D)
+KESTREL_ADD_PROPERTY(const FPoint3D&, FPoint3D)
+KESTREL_ADD_PROPERTY(const DVec2&, DVec2)
+KESTREL_ADD_PROPERTY(const DVec3&, DVec3)
+KESTREL_ADD_PROPERTY(const FVec3&, FVec3)
+KESTREL_ADD_PROPERTY(const Location&, Location)
+KESTREL_ADD_PROPERTY(const Quaternion<float>&, Quaternion<float>)
+KESTREL_ADD_PROPERTY(const SmartPtr<Shape>&, SmartPtr<Shape>)
+KESTREL_ADD_PROPERTY(const SmartPtr<Image>&, SmartPtr<Image>)
+KESTREL_ADD_PROPERTY(std::vector<std::uint32_t>, std::vector<std::uint32_t>)
+KESTREL_ADD_PROPERTY(std::vector<float>, std::vector<float>)
+KESTREL_ADD_PROPERTY(std::vector<double>, std::vector<double>)
+KESTREL_ADD_PROPERTY(std::vector<bool>, std::vector<bool>)
+KESTREL_ADD_PROPERTY(std::vector<Color>, std::vector<Color>)
+KESTREL_ADD_PROPERTY(std::vector<DPoint2D>, std::vector<DPoint2D>)
+KESTREL_ADD_PROPERTY(std::vector<Symbol>, std::vector<Symbol>)
+#undef KESTREL_ADD_PROPERTY
+
 const SerializedContentElement::Property* SerializedContentElement::FindProperty(
     const Symbol& name) const noexcept {
     for (const Property& property : properties_) {

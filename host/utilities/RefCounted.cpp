@@ -13,14 +13,3 @@ int RefCounted::RemoveReference(const void* /*holder*/) const noexcept {
 bool RefCounted::ZeroReferenceCountHook() {
     return true;
 }
-
-void ReleaseReference(const RefCounted* object, const void* holder) noexcept {
-    if (!object || object->RemoveReference(holder) != 0)
-        return;
-    // The hook runs with a reference put back, so anything it does with the object is safe.
-    object->AddReference(holder);
-    if (const_cast<RefCounted*>(object)->ZeroReferenceCountHook() &&
-        object->RemoveReference(holder) == 0) {
-        delete object;
-    }
-}

@@ -235,6 +235,14 @@ std::string_view Symbol::view() const noexcept {
     return entry_ ? std::string_view(entry_->text, entry_->length) : std::string_view();
 }
 
+Symbol::operator std::string() const {
+    return std::string(view());
+}
+
+bool operator==(const Symbol& a, const std::string& b) noexcept {
+    return a.view() == std::string_view(b);
+}
+
 std::size_t Symbol::length() const noexcept {
     return entry_ ? entry_->length : 0;
 }

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "utilities/Base64.h"
-#include "utilities/LargeBuffer.h"
 
 namespace serializedContent {
 
@@ -37,7 +36,6 @@ void TakeRecords(const std::vector<char>& bytes, std::uint32_t count, std::vecto
     if (records == 0)
         return;
     const std::size_t start = out.size();
-    ReserveLargeBuffer(out, start + records * 3);
     out.resize(start + records * 3);
     std::memcpy(out.data() + start, bytes.data(), records * 12);
     if constexpr (std::endian::native != std::endian::little) {

@@ -27,9 +27,14 @@ namespace {
 
 // The content name of an XML element: its name after the first ':', or all of it.
 Symbol ContentName(const XmlElem* element) {
-    const std::string_view name = element->GetName().view();
-    const std::size_t colon = name.find(':');
-    return colon == std::string_view::npos ? element->GetName() : Symbol(name.substr(colon + 1));
+    const Symbol& name = element->GetName();
+    const char* text = name.safe_c_str();
+    const std::size_t length = name.length();
+    const void* colon = std::memchr(text, ':', length);
+    if (!colon)
+        return name;
+    const char* after = static_cast<const char*>(colon) + 1;
+    return Symbol(std::string(after, text + length));
 }
 
 // Reads the value of a property or array item through its kind's getter: from the "value"
@@ -145,7 +150,6 @@ void ReadShape(const XmlElem* element, SerializedContentElement* owner, const Sy
     if (!polyForm->AddMesh(mesh.get()))
         return;
     Mesh* added = mesh.release();
-    added->ReserveTriangles(static_cast<std::uint32_t>(triangleCount));
     for (std::size_t t = 0; t < triangleCount; ++t)
         added->AddTriangles(&indices[3 * t], 3);
     added->Flush();

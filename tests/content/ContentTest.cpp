@@ -44,7 +44,7 @@ template <class T>
 SmartPtr<SerializedContentElement> TreeWith(const char* name, T value) {
     SmartPtr<SerializedContentElement> top(SerializedContentElement::CreateTopElement("figure"));
     SerializedContentElement* part = top->StartContent("part");
-    part->AddProperty(name, std::move(value));
+    part->AddPropertyValue(name, PropertyValue(std::in_place_type<T>, std::move(value)));
     part->EndContent();
     return top;
 }

@@ -181,13 +181,14 @@ TEST(ImageFilesTest, ReadRefusesHeadersBeyondTheLimits) {
 
 // An uncompressed TGA of gray (one byte a pixel) or gray and alpha (two), rows top to bottom.
 Bytes GrayTga(std::uint16_t width, std::uint16_t height, bool alpha, const Bytes& pixels) {
-    Bytes file(18, 0);
+    // Sized whole at once: GCC 12 reports a false out-of-bounds copy for an insert at the end.
+    Bytes file(18 + pixels.size(), 0);
     file[2] = 3;  // uncompressed gray
     Put16(file, 12, width);
     Put16(file, 14, height);
     file[16] = alpha ? 16 : 8;
     file[17] = static_cast<std::uint8_t>(0x20 | (alpha ? 8 : 0));  // top-left origin, alpha bits
-    file.insert(file.end(), pixels.begin(), pixels.end());
+    std::copy(pixels.begin(), pixels.end(), file.begin() + 18);
     return file;
 }
 

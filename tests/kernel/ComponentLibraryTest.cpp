@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "utilities/FileSystem.h"
 #include "utilities/RefCounted.h"
 
 namespace {
@@ -74,7 +75,7 @@ TEST(ComponentLibraryTest, FactoryRefusesOtherTypesAndNames) {
 // The path of the utilities library: a real library that exports no factory.
 std::string UtilitiesLibraryPath() {
     Dl_info info{};
-    if (!dladdr(reinterpret_cast<void*>(&ReleaseReference), &info) || !info.dli_fname)
+    if (!dladdr(reinterpret_cast<void*>(&Utf8ToWideStr), &info) || !info.dli_fname)
         return {};
     return info.dli_fname;
 }

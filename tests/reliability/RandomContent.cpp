@@ -317,7 +317,7 @@ private:
 
     template <class T>
     void AddSingle(SerializedContentElement* element, const Symbol& name) {
-        element->AddProperty(name, Value<T>());
+        element->AddPropertyValue(name, PropertyValue(std::in_place_type<T>, Value<T>()));
     }
 
     template <class T>
@@ -326,7 +326,7 @@ private:
         const std::uint64_t count = OneIn(10) ? 0 : Below(OneIn(30) ? 60 : 6);
         for (std::uint64_t i = 0; i < count; ++i)
             values.push_back(Value<T>());
-        element->AddProperty(name, std::move(values));
+        element->AddPropertyValue(name, PropertyValue(std::move(values)));
     }
 
     template <class... Ts>

@@ -148,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ContentJsonTest, IndentedLayout) {
     Tree top(SerializedContentElement::CreateTopElement("figure"));
     top->AddProperty("p", DVec2{1, 2});
-    top->AddProperty("q", std::vector<std::int32_t>{1, 2});
+    top->AddPropertyValue("q", std::vector<std::int32_t>{1, 2});
     top->StartContent("c")->EndContent();
     EXPECT_EQ(WriteContentJson(*top), R"({
   "name": "figure",
@@ -379,7 +379,7 @@ TYPED_TEST(ContentJsonRoundTripTest, TreeToJsonToTreeIsBitForBitAndJsonIsCanonic
     Tree top(SerializedContentElement::CreateTopElement("figure"));
     SerializedContentElement* element = top->StartContent("values");
     for (const TypeParam& value : PropertyValues<TypeParam>()) {
-        element->AddProperty("v", value);
+        element->AddPropertyValue("v", value);
     }
     element->AddProperty("after", std::int32_t{7});
     element->EndContent();

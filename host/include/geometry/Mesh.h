@@ -45,9 +45,6 @@ public:
     // mesh unchanged, when indices is null while count >= 3, when the mesh would pass 2^32 - 1
     // triangles, or when memory runs out.
     bool AddTriangles(const std::uint32_t* indices, std::uint32_t count) noexcept;
-    // Makes room for count more triangles, so that adding them one at a time never moves the
-    // indices; false (and nothing changed) when there is no memory for them.
-    bool ReserveTriangles(std::uint32_t count) noexcept;
     // Ends a run of AddTriangles by giving back spare capacity; returns true. Idempotent.
     bool Flush() noexcept;
     // Makes room for that many triangles in all; false when memory runs out.

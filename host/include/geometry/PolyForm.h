@@ -31,7 +31,7 @@ public:
 
     // Appends mesh to the list and takes ownership; false (nothing taken) for null or a mesh
     // already in a list.
-    bool AddMesh(Mesh* mesh) noexcept { return meshes_.Append(mesh); }
+    bool AddMesh(Mesh* mesh) noexcept;
     // The meshes in the order added; GetHead() is the first (null when there is none).
     NodeListImpl& GetMeshes() noexcept { return meshes_; }
     // The meshes, read-only.

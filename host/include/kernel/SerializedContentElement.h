@@ -32,13 +32,42 @@ public:
     // Closes this element (it was started by StartContent); closing twice changes nothing.
     void EndContent();
 
-    // Appends a property; T must be one of the types of PropertyValue.
-    template <class T, class = std::enable_if_t<IsPropertyValueType<std::remove_cvref_t<T>>>>
-    void AddProperty(const Symbol& name, T&& value) {
-        AddPropertyValue(name, PropertyValue(std::in_place_type<std::remove_cvref_t<T>>,
-                                             std::forward<T>(value)));
-    }
-    // Appends a property holding value.
+    // Appends a property named name (names need not be unique) holding value; one overload per
+    // type a content file carries. Arrays are taken by value, so that a moved one is not copied.
+    void AddProperty(const Symbol& name, bool value);
+    void AddProperty(const Symbol& name, std::int8_t value);
+    void AddProperty(const Symbol& name, std::uint8_t value);
+    void AddProperty(const Symbol& name, std::int16_t value);
+    void AddProperty(const Symbol& name, std::uint16_t value);
+    void AddProperty(const Symbol& name, std::int32_t value);
+    void AddProperty(const Symbol& name, std::uint32_t value);
+    void AddProperty(const Symbol& name, std::int64_t value);
+    void AddProperty(const Symbol& name, std::uint64_t value);
+    void AddProperty(const Symbol& name, float value);
+    void AddProperty(const Symbol& name, double value);
+    void AddProperty(const Symbol& name, const Symbol& value);
+    void AddProperty(const Symbol& name, const Color& value);
+    void AddProperty(const Symbol& name, const DPoint2D& value);
+    void AddProperty(const Symbol& name, const DPoint3D& value);
+    void AddProperty(const Symbol& name, const FPoint3D& value);
+    void AddProperty(const Symbol& name, const DVec2& value);
+    void AddProperty(const Symbol& name, const DVec3& value);
+    void AddProperty(const Symbol& name, const FVec3& value);
+    void AddProperty(const Symbol& name, const Location& value);
+    void AddProperty(const Symbol& name, const Quaternion<float>& value);
+    void AddProperty(const Symbol& name, const SmartPtr<Shape>& value);
+    void AddProperty(const Symbol& name, const SmartPtr<Image>& value);
+    void AddProperty(const Symbol& name, std::vector<std::uint32_t> values);
+    void AddProperty(const Symbol& name, std::vector<float> values);
+    void AddProperty(const Symbol& name, std::vector<double> values);
+    void AddProperty(const Symbol& name, std::vector<bool> values);
+    void AddProperty(const Symbol& name, std::vector<Color> values);
+    void AddProperty(const Symbol& name, std::vector<DPoint2D> values);
+    void AddProperty(const Symbol& name, std::vector<Symbol> values);
+    // A C string would otherwise become a bool; text values are Symbols.
+    void AddProperty(const Symbol& name, const char* value) = delete;
+    // Appends a property holding any value a property can hold, the types no file carries
+    // included.
     void AddPropertyValue(const Symbol& name, PropertyValue value);
 
     // The element name.

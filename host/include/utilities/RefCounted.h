@@ -30,8 +30,3 @@ public:
 private:
     mutable std::atomic<int> count_{0};
 };
-
-// Drops the reference that holder has on object with the host's release protocol: when none is
-// left, one is put back, ZeroReferenceCountHook() is asked, and if it agrees and a second removal
-// leaves none, the object is deleted through its virtual destructor. A null object is ignored.
-UTILITIES_API void ReleaseReference(const RefCounted* object, const void* holder) noexcept;

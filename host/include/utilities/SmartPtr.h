@@ -36,7 +36,7 @@ public:
             AsRefCounted(object)->AddReference(this);
         T* old = std::exchange(object_, object);
         if (old)
-            ReleaseReference(AsRefCounted(old), this);
+            Release(AsRefCounted(old));
         return *this;
     }
     SmartPtr& operator=(const SmartPtr& other) noexcept { return *this = other.object_; }
@@ -48,7 +48,7 @@ public:
         if (this != &other) {
             T* old = std::exchange(object_, std::exchange(other.object_, nullptr));
             if (old)
-                ReleaseReference(AsRefCounted(old), this);
+                Release(AsRefCounted(old));
         }
         return *this;
     }
@@ -74,7 +74,20 @@ private:
     }
     void Drop() noexcept {
         if (object_)
-            ReleaseReference(AsRefCounted(std::exchange(object_, nullptr)), this);
+            Release(AsRefCounted(std::exchange(object_, nullptr)));
+    }
+    // The release protocol, inline so that every module built against this header carries it
+    // and calls nothing of the host but the reference count and the hook: when no reference is
+    // left, one is put back for ZeroReferenceCountHook(), and if the hook agrees and a second
+    // removal leaves none, the object is deleted through its virtual destructor.
+    void Release(const RefCounted* object) noexcept {
+        if (object->RemoveReference(this) != 0)
+            return;
+        object->AddReference(this);
+        if (const_cast<RefCounted*>(object)->ZeroReferenceCountHook() &&
+            object->RemoveReference(this) == 0) {
+            delete object;
+        }
     }
 
     T* object_ = nullptr;

@@ -35,7 +35,7 @@ public:
     ~Symbol();
 
     // A copy of the text.
-    operator std::string() const { return std::string(view()); }
+    operator std::string() const;
     // The text as a view; valid while this Symbol (or an equal one) lives.
     std::string_view view() const noexcept;
     // Number of bytes of the text.
@@ -50,7 +50,8 @@ public:
         return a.entry_ == b.entry_;
     }
     // Exact, case-sensitive comparison with a std::string.
-    friend bool operator==(const Symbol& a, const std::string& b) noexcept { return a.view() == b; }
+    friend UTILITIES_API bool operator==(const Symbol& a, const std::string& b) noexcept;
+    // Exact, case-sensitive comparison with a view or a C string.
     friend bool operator==(const Symbol& a, std::string_view b) noexcept { return a.view() == b; }
     friend bool operator==(const Symbol& a, const char* b) noexcept {
         return a.view() == std::string_view(b ? b : "");

@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""Fails when a library imports a host symbol that the platform does not publish.
+
+The platform links the module against its own host libraries, which offer only the published
+interface (host/include/published-interface.txt); an import from outside it would stop the module
+from loading there although every test here passes. The imports come from the library's dynamic
+symbol table (nm -D) or, for a Windows DLL, from its import table (objdump -p). The C and C++
+runtime is left out; every import from a host library must be listed under that library.
+
+  ModuleImportsTest.py --list FILE --library LIB --host utilities=LIB --host geometry=LIB ...
+                       [--objdump OBJDUMP] [--cxxfilt CXXFILT] [--nm NM]
+
+With --objdump the library is a DLL and the host libraries are named by their DLL file names.
+"""
+
+import argparse
+import os
+import re
+import subprocess
+import sys
+
+# Undefined symbols that the toolchain and the sanitizers add, beside versioned runtime symbols.
+RUNTIME_PATTERNS = re.compile(
+    r"^(__gmon_start__|_ITM_\w+|__cxa_\w+|_Jv_RegisterClasses|__(a|ub|t|l)san\w*|__sanitizer\w*"
+    r"|__asan\w*|__tsan\w*)$")
+# DLLs of Windows itself and of the MinGW runtime.
+RUNTIME_DLLS = re.compile(
+    r"^(kernel32|msvcrt|ucrtbase|user32|shell32|advapi32|ws2_32|ntdll|api-ms-win-[\w-]+"
+    r"|libstdc\+\+-6|libgcc_s_seh-1|libwinpthread-1)\.dll$", re.IGNORECASE)
+
+
+def normalize(name):
+    """One spelling for a demangled name on every target: the standard strings and vectors by
+    their short names, no ABI tags, and LLP64's long long read as LP64's long."""
+    name = name.replace("[abi:cxx11]", "")
+    name = name.replace("std::__cxx11::", "std::")
+    for char, short in (("char", "std::string"), ("wchar_t", "std::wstring")):
+        name = name.replace(
+            f"std::basic_string<{char}, std::char_traits<{char}>, std::allocator<{char}> >",
+            short)
+    name = name.replace("std::basic_string_view<char, std::char_traits<char> >",
+                        "std::string_view")
+    # std::vector<T, std::allocator<T> > -> std::vector<T>, innermost first.
+    vector = re.compile(r"std::vector<([^<>]*(?:<[^<>]*(?:<[^<>]*>)?[^<>]*>)?[^<>]*), "
+                        r"std::allocator<\1 ?> >")
+    while True:
+        shorter = vector.sub(lambda m: f"std::vector<{m.group(1)}>", name)
+        if shorter == name:
+            break
+        name = shorter
+    name = name.replace("unsigned long long", "unsigned long").replace("long long", "long")
+    return name
+
+
+def read_list(path):
+    """The published names by library section."""
+    published = {}
+    section = None
+    with open(path, encoding="utf-8") as listing:
+        for number, line in enumerate(listing, 1):
+            line = "" if line.lstrip().startswith("#") else line.strip()
+            if not line:
+                continue
+            match = re.fullmatch(r"\[(\w+)\]", line)
+            if match:
+                section = match.group(1)
+                published.setdefault(section, set())
+            elif section is None:
+                sys.exit(f"{path}:{number}: an entry before the first [library] section")
+            else:
+                published[section].add(normalize(line))
+    return published
+
+
+def demangle(names, cxxfilt):
+    if not names:
+        return []
+    result = subprocess.run([cxxfilt], input="\n".join(names) + "\n", capture_output=True,
+                            text=True, check=True)
+    return result.stdout.splitlines()
+
+
+def elf_imports(library, hosts, nm):
+    """(host section, mangled name) for each import that a host library defines, and the
+    imports that neither a host library nor the runtime explains."""
+    def symbols(path, *options):
+        out = subprocess.run([nm, "-D", *options, path], capture_output=True, text=True,
+                             check=True).stdout
+        return [line.split() for line in out.splitlines() if line.strip()]
+
+    defined = {}
+    for section, path in hosts.items():
+        for fields in symbols(path, "--defined-only"):
+            defined.setdefault(fields[-1].split("@")[0], section)
+    imports, unexplained = [], []
+    for fields in symbols(library, "--undefined-only"):
+        kind, symbol = fields[-2], fields[-1]
+        name = symbol.split("@")[0]
+        if name in defined:
+            imports.append((defined[name], name))
+        elif "@" not in symbol and kind == "U" and not RUNTIME_PATTERNS.match(name):
+            unexplained.append(name)
+    return imports, unexplained
+
+
+def dll_imports(library, hosts, objdump):
+    """As elf_imports, from the import table of a DLL: one "DLL Name:" block per DLL, one line
+    per import (address, hint, name), a blank line after the block."""
+    sections = {os.path.basename(path).lower(): section for section, path in hosts.items()}
+    out = subprocess.run([objdump, "-p", library], capture_output=True, text=True,
+                         check=True).stdout
+    imports, unexplained = [], []
+    dll = None
+    for line in out.splitlines():
+        match = re.match(r"\s*DLL Name: (\S+)", line)
+        if match:
+            dll = match.group(1)
+            continue
+        if not line.strip():
+            dll = None
+            continue
+        match = re.fullmatch(r"\s+[0-9a-fA-F]+\s+\d+\s+(\S+)\s*", line)
+        if dll is None or not match:
+            continue
+        name = match.group(1)
+        if dll.lower() in sections:
+            imports.append((sections[dll.lower()], name))
+        elif not RUNTIME_DLLS.match(dll):
+            unexplained.append(f"{name} (from {dll})")
+    return imports, unexplained
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--list", required=True)
+    parser.add_argument("--library", required=True)
+    parser.add_argument("--host", action="append", default=[], metavar="SECTION=LIBRARY")
+    parser.add_argument("--nm", default="nm")
+    parser.add_argument("--objdump")
+    parser.add_argument("--cxxfilt", default="c++filt")
+    args = parser.parse_args()
+
+    hosts = dict(entry.split("=", 1) for entry in args.host)
+    published = read_list(args.list)
+    if args.objdump:
+        imports, unexplained = dll_imports(args.library, hosts, args.objdump)
+    else:
+        imports, unexplained = elf_imports(args.library, hosts, args.nm)
+
+    names = demangle([name for _, name in imports], args.cxxfilt)
+    by_section = {}
+    for (section, _), name in zip(imports, names):
+        by_section.setdefault(section, set()).add(normalize(name))
+
+    library = os.path.basename(args.library)
+    failures = []
+    for section in sorted(by_section):
+        missing = sorted(by_section[section] - published.get(section, set()))
+        failures += [f"  {section}: {name}" for name in missing]
+        print(f"{library} imports {len(by_section[section])} symbols from the host's {section}")
+    failures += [f"  neither host nor runtime: {name}" for name in sorted(unexplained)]
+    if failures:
+        print(f"{library} imports {len(failures)} symbols that the platform does not publish "
+              f"(see {os.path.basename(args.list)}):")
+        print("\n".join(failures))
+        return 1
+    print(f"{library}: every host import is published")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
