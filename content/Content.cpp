@@ -308,6 +308,8 @@ Error WriteText(const SerializedContentElement& tree, const SaveOptions& options
         return error;
     XmlElem* root = NewXmlElem(Symbol("kestrel_sc:" + std::string(tree.GetName())), false);
     try {
+        // The prefix is declared for namespace-aware XML tools; the reader itself goes by names.
+        root->SetAttribute(Symbol(kNamespaceAttribute), kNamespaceName);
         serializedContent::XmlWriter writer(root);
         WalkContent(tree, writer, WalkTop::ContentsOnly);
         XmlWriteOptions layout;

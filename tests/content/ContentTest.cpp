@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -188,7 +189,55 @@ TEST(ContentTest, SaveAndLoadGiveBackTheSameTreeAndBytes) {
     const std::string text = kestrel::SaveText(*second.tree, &error);
     EXPECT_FALSE(error);
     EXPECT_EQ(text, ReadFile(copy));
-    EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kestrel_sc:figure>", 0), 0u);
+    EXPECT_EQ(text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kestrel_sc:figure "
+                         "xmlns:kestrel_sc=\"urn:kestrel-sc:serialized-content\">\n",
+                         0),
+              0u);
+}
+
+#if !defined(_WIN32)
+// What Save writes opens in ElementTree, lxml and xmllint, through Debian's python3 (the one
+// with lxml).
+TEST(ContentTest, SavedFilesOpenInXmlTools) {
+    testfiles::TempDir dir;
+    kestrel::LoadResult loaded = kestrel::Load(Example("showcase.xml"));
+    ASSERT_TRUE(loaded) << loaded.error.description();
+    const std::string file = (dir.path() / "saved.xml").string();
+    ASSERT_FALSE(kestrel::Save(*loaded.tree, file));
+    const std::filesystem::path report = dir.path() / "report";
+    const std::string command = std::string("/usr/bin/python3 ") + KESTREL_TEST_DATA_DIR +
+                                "/../tools/open_with_xml_tools.py " + file + " > " +
+                                report.string() + " 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << ReadFile(report);
+    EXPECT_EQ(ReadFile(report), file + ": 23 properties\n");
+}
+#endif
+
+// The reader goes by names: how (or whether) the root binds a prefix changes nothing, and the
+// text written back declares the namespace exactly once.
+TEST(ContentTest, NamespaceDeclarationsDoNotChangeWhatIsRead) {
+    const std::string body =
+        "<kestrel_sc:part><kestrel_sc:property type=\"int32\" name=\"n\">7</kestrel_sc:property>"
+        "</kestrel_sc:part>";
+    const std::string roots[] = {
+        "<r>",
+        "<kestrel_sc:figure xmlns:kestrel_sc=\"urn:kestrel-sc:serialized-content\">",
+        "<k:figure xmlns:k=\"urn:kestrel-sc:serialized-content\" version=\"2\">",
+        "<kestrel_sc:figure xmlns:kestrel_sc=\"http://example.com/other\">",
+        "<figure xmlns=\"urn:kestrel-sc:serialized-content\">",
+    };
+    const auto tree = TreeWith("n", std::int32_t{7});
+    const std::string written = kestrel::SaveText(*tree);
+    EXPECT_EQ(written.find(kestrel::kNamespaceAttribute),
+              written.rfind(kestrel::kNamespaceAttribute));
+    for (const std::string& root : roots) {
+        SCOPED_TRACE(root);
+        const std::string end = "</" + root.substr(1, root.find_first_of(" >") - 1) + ">";
+        kestrel::LoadResult loaded = kestrel::LoadText(root + body + end);
+        ASSERT_TRUE(loaded) << loaded.error.description();
+        EXPECT_EQ(contentcompare::FirstDifference(*tree, *loaded.tree), "");
+        EXPECT_EQ(kestrel::SaveText(*loaded.tree), written);
+    }
 }
 
 TEST(ContentTest, SaveReplacesAnExistingFile) {

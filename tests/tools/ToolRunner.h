@@ -26,19 +26,24 @@ inline std::string ReadFile(const std::filesystem::path& path) {
     return text.str();
 }
 
-// Runs kestrel-sc with arguments (already quoted for the shell), stopping it after 120 s; shell
-// commands in before (such as "ulimit -f 32; ") run first, in the same shell.
-inline ToolRun RunTool(const std::string& arguments, const std::string& before = "") {
+// Runs a shell command line and collects what its last command printed.
+inline ToolRun RunCommand(const std::string& line) {
     testfiles::TempDir dir;
-    const std::string command = before + "timeout 120 " + std::string(KESTREL_BINARY_DIR) +
-                                "/kestrel-sc " + arguments + " > " + (dir.path() / "out").string() +
-                                " 2> " + (dir.path() / "err").string();
+    const std::string command =
+        line + " > " + (dir.path() / "out").string() + " 2> " + (dir.path() / "err").string();
     const int raw = std::system(command.c_str());
     ToolRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     run.out = ReadFile(dir.path() / "out");
     run.err = ReadFile(dir.path() / "err");
     return run;
+}
+
+// Runs kestrel-sc with arguments (already quoted for the shell), stopping it after 120 s; shell
+// commands in before (such as "ulimit -f 32; ") run first, in the same shell.
+inline ToolRun RunTool(const std::string& arguments, const std::string& before = "") {
+    return RunCommand(before + "timeout 120 " + std::string(KESTREL_BINARY_DIR) + "/kestrel-sc " +
+                      arguments);
 }
 
 // The path of a shipped example.

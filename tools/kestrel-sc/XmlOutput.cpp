@@ -34,6 +34,9 @@ bool ContentToXml(const SerializedContentElement& top, std::string& xml, std::st
         }
     }
     XmlElem* root = NewXmlElem(Symbol("kestrel_sc:" + std::string(top.GetName())), false);
+    // Declared as kestrel::Save declares it, so that both write the same bytes. The input root's
+    // attributes (an older declaration included) are not part of the tree and never repeated.
+    root->SetAttribute(Symbol(kestrel::kNamespaceAttribute), kestrel::kNamespaceName);
     serializedContent::XmlWriter writer(root);
     WalkContent(top, writer, WalkTop::ContentsOnly);
     xml = WriteXml(*root);

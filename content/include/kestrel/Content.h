@@ -94,10 +94,18 @@ KESTREL_CONTENT_API LoadResult LoadText(const std::string& xml, const LoadOption
 // content files cannot hold).
 KESTREL_CONTENT_API Error CheckSavable(const SerializedContentElement& tree, bool strict = false);
 
+// The namespace the "kestrel_sc" prefix of content files is bound to. Everything that writes a
+// content file (Save, SaveText, kestrel-sc) declares it on the root element as
+// kNamespaceAttribute="kNamespaceName", so that namespace-aware XML tools take the files. The
+// name never changes; reading does not need the declaration, as the reader goes by names alone.
+inline constexpr const char* kNamespaceName = "urn:kestrel-sc:serialized-content";
+inline constexpr const char* kNamespaceAttribute = "xmlns:kestrel_sc";
+
 // Writes tree as a content file at path: its children below a root element "kestrel_sc:" + the
-// top element's name, written to a temporary file beside path and renamed over it once complete,
-// so path is either untouched or wholly replaced. Fails with NotSavable (see CheckSavable),
-// WriteFailed (the system's reason), InvalidArgument (empty path) or Cancelled.
+// top element's name that declares kNamespaceName, written to a temporary file beside path and
+// renamed over it once complete, so path is either untouched or wholly replaced. Fails with
+// NotSavable (see CheckSavable), WriteFailed (the system's reason), InvalidArgument (empty path)
+// or Cancelled.
 KESTREL_CONTENT_API Error Save(const SerializedContentElement& tree, const std::string& path,
                                const SaveOptions& options = {});
 
