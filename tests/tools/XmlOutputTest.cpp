@@ -29,8 +29,8 @@ TEST(XmlOutputTest, CatDeclaresThePrefixOnceWhateverTheInputRootSays) {
     const char* const roots[] = {
         "<r>",
         "<kestrel_sc:figure xmlns:kestrel_sc=\"urn:kestrel-sc:serialized-content\">",
-        "<doc version=\"2\" xmlns:kestrel_sc=\"urn:kestrel-sc:serialized-content\" "
-        "xmlns:v=\"urn:v\">",
+        ("<doc version=\"2\" xmlns:kestrel_sc=\"urn:kestrel-sc:serialized-content\" "
+         "xmlns:v=\"urn:v\">"),
     };
     const std::string expected =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
