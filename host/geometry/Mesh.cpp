@@ -45,14 +45,19 @@ bool Mesh::AddTriangles(const std::uint32_t* indices, std::uint32_t count) noexc
 }
 
 bool Mesh::Flush() noexcept {
-    // libstdc++ and libc++ both swallow allocation failure here and keep the old buffer.
-    indices_.shrink_to_fit();
+    // Large buffers are mapped: the tail past the last triangle was never written and holds no
+    // memory, while giving it back would copy every index once more.
+    constexpr std::size_t kMappedBytes = std::size_t{1} << 20;
+    if (indices_.capacity() * sizeof(std::uint32_t) < kMappedBytes) {
+        // libstdc++ and libc++ both swallow allocation failure here and keep the old buffer.
+        indices_.shrink_to_fit();
+    }
     return true;
 }
 
 bool Mesh::Reserve(std::uint32_t triangles) noexcept {
     try {
-        indices_.reserve(std::size_t{triangles} * 3);
+        ReserveLargeBuffer(indices_, std::size_t{triangles} * 3);
     } catch (const std::bad_alloc&) {
         return false;
     } catch (const std::length_error&) {

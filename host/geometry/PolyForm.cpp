@@ -3,6 +3,7 @@
 #include "geometry/Shape.h"
 #include "utilities/LargeBuffer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <new>
@@ -35,7 +36,15 @@ bool PolyForm::SetVertexPool(VertexPool* pool) noexcept {
 }
 
 bool PolyForm::AddMesh(Mesh* mesh) noexcept {
-    return meshes_.Append(mesh);
+    if (!meshes_.Append(mesh))
+        return false;
+    // Meshes are filled one triangle at a time. A closed surface has about twice as many
+    // triangles as vertices, so an empty mesh gets room for that many at once; what it does not
+    // use is never written and, once large, holds no memory (see Mesh::Flush).
+    if (pool_ && mesh->GetNumTriangles() == 0)
+        mesh->Reserve(static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(2 * std::uint64_t{pool_->GetVertexCount()}, UINT32_MAX)));
+    return true;
 }
 
 bool PolyForm::GenerateVertexNormals() noexcept {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "geometry/PolyForm.h"
+#include "geometry/VertexPool.h"
 
 namespace {
 
@@ -139,6 +140,28 @@ TEST(MeshTest, ReserveAndClear) {
     mesh.AddTriangles(kIndices.data(), 6);
     mesh.Clear();
     EXPECT_EQ(mesh.GetNumTriangles(), 0u);
+}
+
+// A mesh added to a PolyForm with a pool is filled one triangle at a time, as a content file is
+// read: room for twice as many triangles as vertices is made at once, so a closed surface's
+// indices never move, and a large mesh keeps that room on Flush rather than copying them again.
+TEST(MeshTest, MeshOfAPoolHasRoomForTwiceItsVerticesAndLargeOnesKeepIt) {
+    for (const std::uint32_t vertices : {4u, 100000u}) {
+        SCOPED_TRACE(vertices);
+        PolyForm polyForm;
+        ASSERT_TRUE(polyForm.SetVertexPool(VertexPool::Construct(VertexType(1), vertices)));
+        auto* mesh = new Mesh(VertexType(1));
+        ASSERT_TRUE(polyForm.AddMesh(mesh));
+        const std::uint32_t* first = mesh->GetIndices().data();
+        const std::uint32_t triangle[3] = {0, 1, 2};
+        for (std::uint32_t t = 0; t < 2 * vertices - 1; ++t)
+            ASSERT_TRUE(mesh->AddTriangles(triangle, 3));
+        EXPECT_EQ(mesh->GetIndices().data(), first);
+        mesh->Flush();
+        const bool large = vertices > 1000;
+        EXPECT_EQ(mesh->GetIndices().capacity() > mesh->GetIndices().size(), large);
+        EXPECT_EQ(mesh->GetNumTriangles(), 2 * vertices - 1);
+    }
 }
 
 // Counts live meshes, to check what a list frees.

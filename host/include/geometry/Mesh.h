@@ -45,9 +45,11 @@ public:
     // mesh unchanged, when indices is null while count >= 3, when the mesh would pass 2^32 - 1
     // triangles, or when memory runs out.
     bool AddTriangles(const std::uint32_t* indices, std::uint32_t count) noexcept;
-    // Ends a run of AddTriangles by giving back spare capacity; returns true. Idempotent.
+    // Ends a run of AddTriangles by giving back the spare capacity of a small mesh; a large one
+    // keeps it, as its never-written pages cost address space only. Returns true. Idempotent.
     bool Flush() noexcept;
-    // Makes room for that many triangles in all; false when memory runs out.
+    // Makes room for that many triangles in all (huge pages for large meshes); false when
+    // memory runs out.
     bool Reserve(std::uint32_t triangles) noexcept;
     // Removes every triangle.
     void Clear() noexcept;
