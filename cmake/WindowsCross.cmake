@@ -9,18 +9,22 @@ foreach(option KESTREL_SANITIZE KESTREL_TSAN KESTREL_BUILD_BENCH KESTREL_BUILD_F
   set(${option} OFF CACHE BOOL "Not supported for Windows builds" FORCE)
 endforeach()
 
-# ctest and gtest_discover_tests start the .exe files through a wrapper that runs wine64 in a
-# prefix of this build's own, so no user's ~/.wine is touched.
+# ctest starts the .exe files through a wrapper that runs wine64 in a prefix of this build's own,
+# so no user's ~/.wine is touched.
 if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(KESTREL_WINE64 wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
-  if(KESTREL_WINE64)
+  # wine-run starts one server that stays for a whole test run: the server binary, rather than
+  # Debian's wrapper script, which starts it with -p0 (exit with the last program).
+  find_program(KESTREL_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine
+    NO_CMAKE_FIND_ROOT_PATH)
+  if(KESTREL_WINE64 AND KESTREL_WINESERVER)
     set(KESTREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
     configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.in ${CMAKE_BINARY_DIR}/wine-run
       @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
       WORLD_READ WORLD_EXECUTE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
   elseif(KESTREL_BUILD_TESTS)
-    message(WARNING "wine64 not found: the Windows tests are built but cannot be listed or run")
+    message(WARNING "wine64 or wineserver not found: the Windows tests are built but cannot run")
   endif()
 endif()
 
