@@ -49,43 +49,15 @@ bool ReadLines(std::istream& in, std::string& text) {
     return true;
 }
 
-#if !defined(_WIN32)
-// The UTF-8 bytes of a wide (UTF-32) path. POSIX file names are bytes and the wide path came
-// from UTF-8, so it goes back to UTF-8 rather than through the C locale, which cannot carry
-// non-ASCII names by default. What is not a code point becomes U+FFFD, as on the way in.
-std::string Utf8Path(const std::wstring& path) {
-    std::string bytes;
-    bytes.reserve(path.size());
-    for (const wchar_t unit : path) {
-        auto c = static_cast<std::uint32_t>(unit);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            c = 0xFFFD;
-        if (c < 0x80) {
-            bytes += static_cast<char>(c);
-        } else if (c < 0x800) {
-            bytes += static_cast<char>(0xC0 | (c >> 6));
-            bytes += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            bytes += static_cast<char>(0xE0 | (c >> 12));
-            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            bytes += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            bytes += static_cast<char>(0xF0 | (c >> 18));
-            bytes += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            bytes += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            bytes += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return bytes;
-}
-#endif
-
-// Opens a wide path for reading in text mode.
+// Opens a wide path for reading in text mode. POSIX file names are bytes and the wide path came
+// from UTF-8, so there it goes back to UTF-8: a path made from UTF-32 text is, whatever the C
+// locale (which cannot carry non-ASCII names by default).
 std::ifstream OpenText(const std::wstring& path) {
 #if defined(_WIN32)
     return std::ifstream(std::filesystem::path(path));
 #else
-    return std::ifstream(Utf8Path(path));
+    static_assert(sizeof(wchar_t) == sizeof(char32_t), "wide strings are UTF-32 here");
+    return std::ifstream(std::filesystem::path(std::u32string(path.begin(), path.end())));
 #endif
 }
 
