@@ -5,10 +5,11 @@ The platform links the module against its own host libraries, which offer only t
 interface (host/include/published-interface.txt); an import from outside it would stop the module
 from loading there although every test here passes. The imports come from the library's dynamic
 symbol table (nm -D) or, for a Windows DLL, from its import table (objdump -p). The C and C++
-runtime is left out; every import from a host library must be listed under that library.
+runtime is left out; every import from a host library must be listed under that library, and
+the library may need no other library than the host's and the runtime's.
 
   ModuleImportsTest.py --list FILE --library LIB --host utilities=LIB --host geometry=LIB ...
-                       [--objdump OBJDUMP] [--cxxfilt CXXFILT] [--nm NM]
+                       [--nm NM] [--elf-objdump OBJDUMP] [--objdump OBJDUMP] [--cxxfilt CXXFILT]
 
 With --objdump the library is a DLL and the host libraries are named by their DLL file names.
 """
