@@ -1,4 +1,4 @@
-// ParseXml and WriteXml: XML text to element trees and back, over pugixml.
+// ParseXml and WriteXml: XML text to element trees and back.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -8,129 +8,21 @@
 #include <utility>
 #include <vector>
 
-#include <pugixml.hpp>
-
 #include "XmlTextReader.h"
 #include "geometry/XmlElem.h"
 #include "utilities/LargeBuffer.h"
 
-namespace {
-
-void SetError(std::string* error, PositionCounter& positions, std::size_t offset,
-              const std::string& reason) {
-    if (!error)
-        return;
-    auto [line, column] = positions.At(offset);
-    *error = std::to_string(line) + ":" + std::to_string(column) + ": " + reason;
-}
-
-// Where a node starts in the text: pugixml records the offset of the name, just after the '<'.
-std::size_t StartOffset(const pugi::xml_node& node, const std::string& text) {
-    std::ptrdiff_t offset = node.offset_debug();
-    if (offset <= 0)
-        return 0;
-    auto at = static_cast<std::size_t>(offset);
-    if (at <= text.size() && text[at - 1] == '<')
-        --at;
-    return at;
-}
-
-// Builds the element of one pugixml element node: name, attributes and own text. Fails on a
-// repeated attribute name, which pugixml lets through.
-XmlElem* MakeElement(const pugi::xml_node& node, std::string& reason) {
-    auto* element = new XmlElem(Symbol(node.name()));
-    for (const pugi::xml_attribute& attribute : node.attributes()) {
-        Symbol name(attribute.name());
-        if (element->FindAttribute(name) != XmlElem::npos) {
-            reason = "attribute '" + std::string(attribute.name()) + "' repeated";
-            delete element;
-            return nullptr;
-        }
-        element->SetAttribute(name, std::string(attribute.value()));
-    }
-    for (const pugi::xml_node& child : node.children()) {
-        if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-            const char* value = child.value();
-            element->AppendText(value, std::strlen(value));
-        }
-    }
-    return element;
-}
-
-}  // namespace
-
 XmlElem* ParseXml(const std::string& text, bool keepWhitespace, std::string* error) {
     if (IsUtf8Xml(text))
         return ParseUtf8Xml(text, keepWhitespace, error);
-    // Other encodings (UTF-16, UTF-32, Latin-1 and the like) go through pugixml, which converts.
-    PositionCounter positions(text);
-    pugi::xml_document document;
-    // As a fragment, pugixml keeps text outside the root element, which is then refused below.
-    unsigned options =
-        pugi::parse_default | pugi::parse_fragment | (keepWhitespace ? pugi::parse_ws_pcdata : 0u);
-    pugi::xml_parse_result result =
-        document.load_buffer(text.data(), text.size(), options, pugi::encoding_auto);
-    if (!result) {
-        SetError(error, positions, static_cast<std::size_t>(result.offset), result.description());
+    // Other encodings are converted to UTF-8 first and read by the same reader, which then checks
+    // that the declaration names the encoding found.
+    std::string converted;
+    std::string_view utf8;
+    XmlEncoding encoding = XmlEncoding::Utf8;
+    if (!DecodeXmlText(text, converted, &utf8, &encoding, error))
         return nullptr;
-    }
-
-    // pugixml accepts a forest; XML wants exactly one root element and no text beside it.
-    pugi::xml_node top;
-    for (const pugi::xml_node& node : document.children()) {
-        if (node.type() == pugi::node_element) {
-            if (top) {
-                SetError(error, positions, StartOffset(node, text), "more than one root element");
-                return nullptr;
-            }
-            top = node;
-        } else if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
-            std::string_view value(node.value());
-            if (value.find_first_not_of(" \t\r\n") != std::string_view::npos) {
-                SetError(error, positions, StartOffset(node, text),
-                         "text outside the root element");
-                return nullptr;
-            }
-        }
-    }
-    if (!top) {
-        SetError(error, positions, text.size(), "no root element");
-        return nullptr;
-    }
-
-    // Depth-first in document order with an explicit stack, so that any depth is safe and the
-    // source positions are asked for in increasing order.
-    std::string reason;
-    XmlElem* root = MakeElement(top, reason);
-    if (!root) {
-        SetError(error, positions, StartOffset(top, text), reason);
-        return nullptr;
-    }
-    auto [line, column] = positions.At(StartOffset(top, text));
-    root->SetSourcePosition(line, column);
-    std::vector<std::pair<pugi::xml_node, XmlElem*>> pending;  // (node, its parent element)
-    auto pushChildren = [&pending](const pugi::xml_node& node, XmlElem* element) {
-        for (pugi::xml_node child = node.last_child(); child; child = child.previous_sibling()) {
-            if (child.type() == pugi::node_element)
-                pending.emplace_back(child, element);
-        }
-    };
-    pushChildren(top, root);
-    while (!pending.empty()) {
-        auto [node, parent] = pending.back();
-        pending.pop_back();
-        XmlElem* element = MakeElement(node, reason);
-        if (!element) {
-            SetError(error, positions, StartOffset(node, text), reason);
-            FreeXml(root);
-            return nullptr;
-        }
-        auto [elementLine, elementColumn] = positions.At(StartOffset(node, text));
-        element->SetSourcePosition(elementLine, elementColumn);
-        parent->AddChild(element);
-        pushChildren(node, element);
-    }
-    return root;
+    return ParseUtf8Xml(utf8, keepWhitespace, error, encoding);
 }
 
 namespace {
@@ -155,7 +47,7 @@ constexpr std::uint8_t kEscapeClass[256] = {
     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0xB0
     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0xC0
     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0xD0
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0xE0
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1,  // 0xE0: 0xEF may begin U+FFFE, U+FFFF
     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // 0xF0
 };
 // clang-format on
@@ -175,21 +67,27 @@ void AppendReplacement(std::string& out, unsigned char c) {
         case '"':
             out += "&quot;";
             return;
-        case '\0':
-            out += "\xEF\xBF\xBD";  // XML cannot carry U+0000 at all
-            return;
-        default: {
+        case '\t':
+        case '\n':
+        case '\r':
+        case ' ': {
             char reference[8];
             const int size = std::snprintf(reference, sizeof reference, "&#%u;", c);
             out.append(reference, static_cast<std::size_t>(size));
+            return;
         }
+        default:
+            // XML 1.0 cannot carry U+0000 nor the other controls, not even as references.
+            out += "\xEF\xBF\xBD";
+            return;
     }
 }
 
 // Appends text escaped for element content (attribute false) or a double-quoted attribute value.
-// Markup characters become entity references; control characters that XML would change on
-// reading (CR, and tab and line feed in attributes) or cannot hold become character references;
-// U+0000 becomes U+FFFD. Plain runs, nearly all of a document, are found by table and copied whole.
+// Markup characters become entity references; white space that XML would change on reading (CR,
+// and tab and line feed in attributes) becomes character references; the characters XML 1.0
+// cannot carry at all (U+0000 and the other controls, U+FFFE, U+FFFF) become U+FFFD. Plain runs,
+// nearly all of a document, are found by table and copied whole.
 void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
     const std::uint8_t stop = attribute ? (kEscape | kEscapeInValue) : kEscape;
     const auto* data = reinterpret_cast<const unsigned char*>(text.data());
@@ -205,6 +103,17 @@ void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
             ++i;
         if (i == size)
             break;
+        if (data[i] == 0xEF) {
+            // Only U+FFFE and U+FFFF among the characters from 0xEF on need replacing.
+            if (i + 2 < size && data[i + 1] == 0xBF && (data[i + 2] & 0xFE) == 0xBE) {
+                out.append(text.data() + plain, i - plain);
+                out += "\xEF\xBF\xBD";
+                plain = i += 3;
+            } else {
+                ++i;
+            }
+            continue;
+        }
         out.append(text.data() + plain, i - plain);
         AppendReplacement(out, data[i]);
         plain = ++i;

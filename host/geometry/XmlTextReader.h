@@ -1,4 +1,4 @@
-// The UTF-8 XML parser behind ParseXml, and the line and column counting both parsers share.
+// The XML reader behind ParseXml: the encodings it takes, and the line and column counting.
 #pragma once
 
 #include <algorithm>
@@ -41,11 +41,36 @@ private:
     std::uint32_t line_ = 1;
 };
 
-// Whether text is UTF-8 (or ASCII) XML, as its byte order mark or declaration tell; other
-// encodings go through the converting parser.
+// The encodings a document may come in. Everything is read as UTF-8 in the end: the others are
+// converted first, and the reader then checks that the XML declaration names the one found.
+enum class XmlEncoding { Utf8, Ascii, Latin1, Utf16Le, Utf16Be, Utf32Le, Utf32Be };
+
+// Whether text is UTF-8 (or ASCII) XML as it stands, as its byte order mark or declaration tell;
+// other texts must be converted by DecodeXmlText first.
 bool IsUtf8Xml(std::string_view text);
+
+// Finds the encoding of text from its byte order mark, its first bytes and its XML declaration,
+// and converts it to UTF-8 in out (without a byte order mark). When text is UTF-8 already, out
+// stays empty and *utf8 views text without its mark. False, with *error set to
+// "line:column: reason", for an encoding not supported, one that contradicts the byte order mark,
+// or bytes that are not text in the encoding.
+bool DecodeXmlText(std::string_view text, std::string& out, std::string_view* utf8,
+                   XmlEncoding* encoding, std::string* error);
+
+// Whether an encoding name of an XML declaration may stand for the encoding a text was read in,
+// and the reason given when it may not.
+bool EncodingNameFits(std::string_view name, XmlEncoding encoding);
+std::string EncodingMismatch(std::string_view name, XmlEncoding encoding);
 
 // Parses UTF-8 XML text into a new element tree (see ParseXml). The tree's elements, attribute
 // lists and child lists live in blocks owned by the root, so FreeXml gives them back at once.
 // Null with *error (when given) set to "line:column: reason" when text is not well-formed.
-XmlElem* ParseUtf8Xml(std::string_view text, bool keepWhitespace, std::string* error);
+// encoding is the one the text was converted from, which its XML declaration must name.
+XmlElem* ParseUtf8Xml(std::string_view text, bool keepWhitespace, std::string* error,
+                      XmlEncoding encoding = XmlEncoding::Utf8);
+
+// How far entity references may make a document grow (see docs/format.md): once replacement text
+// and supplied attribute defaults pass kEntityBudgetFloor bytes, they may not pass
+// kEntityBudgetFactor times the size of the document.
+constexpr std::size_t kEntityBudgetFloor = std::size_t{8} << 20;
+constexpr std::size_t kEntityBudgetFactor = 100;
