@@ -11,9 +11,16 @@
 
 namespace {
 
+void ExpectNothingLiveSince(const MemoryPool::Counters& before) {
+    const MemoryPool::Counters now = MemoryPool::GetCounters();
+    EXPECT_EQ(now.liveBlocks, before.liveBlocks);
+    EXPECT_EQ(now.liveBytes, before.liveBytes);
+}
+
 class GeometryPoolSizeTest : public ::testing::TestWithParam<std::size_t> {};
 
-TEST_P(GeometryPoolSizeTest, BlocksAreAlignedWritableAndCounted) {
+// Sizes on both sides of the size classes and of the 512-byte limit of the free lists.
+TEST_P(GeometryPoolSizeTest, BlocksAreAlignedWritableCountedAndReused) {
     const std::size_t size = GetParam();
     const MemoryPool::Counters before = MemoryPool::GetCounters();
     void* block = MemoryPool::Allocate(size, nullptr);
@@ -22,14 +29,10 @@ TEST_P(GeometryPoolSizeTest, BlocksAreAlignedWritableAndCounted) {
     std::memset(block, 0xA5, size);
     EXPECT_EQ(MemoryPool::GetCounters().liveBlocks, before.liveBlocks + 1);
     EXPECT_EQ(MemoryPool::GetCounters().liveBytes, before.liveBytes + size);
-
     MemoryPool::Free(block, size);
-    const MemoryPool::Counters after = MemoryPool::GetCounters();
-    EXPECT_EQ(after.liveBlocks, before.liveBlocks);
-    EXPECT_EQ(after.liveBytes, before.liveBytes);
-    EXPECT_EQ(after.failedRequests, before.failedRequests);
-
-    // A freed block is handed out again, whole and writable.
+    MemoryPool::Free(nullptr, size);  // ignored
+    ExpectNothingLiveSince(before);
+    EXPECT_EQ(MemoryPool::GetCounters().failedRequests, before.failedRequests);
     int hint = 0;
     void* again = MemoryPool::Allocate(size, &hint);  // any hint is accepted
     ASSERT_NE(again, nullptr);
@@ -61,13 +64,6 @@ TEST(GeometryPoolTest, LiveBlocksAreDistinctAndDoNotOverlap) {
         MemoryPool::Free(block, size);
 }
 
-TEST(GeometryPoolTest, FreeOfNullChangesNothing) {
-    const MemoryPool::Counters before = MemoryPool::GetCounters();
-    MemoryPool::Free(nullptr, 64);
-    EXPECT_EQ(MemoryPool::GetCounters().liveBlocks, before.liveBlocks);
-    EXPECT_EQ(MemoryPool::GetCounters().liveBytes, before.liveBytes);
-}
-
 TEST(GeometryPoolTest, InjectedFailuresGiveNullAndAreCounted) {
     const MemoryPool::Counters before = MemoryPool::GetCounters();
     MemoryPool::FailNextRequests(2);
@@ -76,9 +72,8 @@ TEST(GeometryPoolTest, InjectedFailuresGiveNullAndAreCounted) {
     void* block = MemoryPool::Allocate(16, nullptr);
     EXPECT_NE(block, nullptr);
     MemoryPool::Free(block, 16);
-    const MemoryPool::Counters after = MemoryPool::GetCounters();
-    EXPECT_EQ(after.failedRequests, before.failedRequests + 2);
-    EXPECT_EQ(after.liveBlocks, before.liveBlocks);
+    EXPECT_EQ(MemoryPool::GetCounters().failedRequests, before.failedRequests + 2);
+    ExpectNothingLiveSince(before);
 }
 
 TEST(GeometryPoolTest, ThreadsShareThePoolSafely) {
@@ -86,25 +81,23 @@ TEST(GeometryPoolTest, ThreadsShareThePoolSafely) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t] {
+            const auto size = static_cast<std::size_t>(8 + 8 * t);
             std::vector<void*> mine;
             for (int round = 0; round < 20; ++round) {
                 for (int i = 0; i < 500; ++i) {
-                    void* block =
-                        MemoryPool::Allocate(static_cast<std::size_t>(8 + 8 * t), nullptr);
-                    if (block)
-                        std::memset(block, t, static_cast<std::size_t>(8 + 8 * t));
-                    mine.push_back(block);
+                    mine.push_back(MemoryPool::Allocate(size, nullptr));
+                    if (mine.back())
+                        std::memset(mine.back(), t, size);
                 }
                 for (void* block : mine)
-                    MemoryPool::Free(block, static_cast<std::size_t>(8 + 8 * t));
+                    MemoryPool::Free(block, size);
                 mine.clear();
             }
         });
     }
     for (std::thread& thread : threads)
         thread.join();
-    EXPECT_EQ(MemoryPool::GetCounters().liveBlocks, before.liveBlocks);
-    EXPECT_EQ(MemoryPool::GetCounters().liveBytes, before.liveBytes);
+    ExpectNothingLiveSince(before);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "geometry/ValueComponents.h"
+
 namespace {
 
 using Status = ValueParseResult::Status;
@@ -31,38 +33,22 @@ bool SameBits(const T& a, const T& b) {
 template <class T>
 using BitsOf = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
 
-template <class Real>
-Real FromBits(BitsOf<Real> bits) {
-    Real value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
-template <class Real>
-BitsOf<Real> ToBits(Real value) {
-    BitsOf<Real> bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
 // The packed colour is the one kind read and written under its own name.
 template <class T>
 ValueParseResult Read(std::string_view text, T& value) {
-    if constexpr (std::is_same_v<T, std::uint32_t>) {
+    if constexpr (std::is_same_v<T, std::uint32_t>)
         return ParseHexText(text, value);
-    } else {
+    else
         return ParseValueText(text, value);
-    }
 }
 
 template <class T>
 std::string Show(const T& value) {
     std::string text;
-    if constexpr (std::is_same_v<T, std::uint32_t>) {
+    if constexpr (std::is_same_v<T, std::uint32_t>)
         AppendHexText(text, value);
-    } else {
+    else
         AppendValueText(text, value);
-    }
     return text;
 }
 
@@ -79,15 +65,16 @@ T Sentinel() {
 }
 
 template <class T>
-struct ReadRow {
+struct Row {
     std::string_view text;
     Status status;
-    std::size_t offset;  // checked when status is not Ok
-    T value;             // the kind's default when status is not Ok
+    std::size_t offset;    // checked when status is not Ok
+    T value;               // the kind's default when status is not Ok
+    bool written = false;  // value is also written exactly as text
 };
 
 template <class T>
-void ExpectReads(std::span<const ReadRow<T>> rows) {
+void ExpectRows(std::span<const Row<T>> rows) {
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << '"' << row.text << '"');
         T value = Sentinel<T>();
@@ -97,63 +84,28 @@ void ExpectReads(std::span<const ReadRow<T>> rows) {
             EXPECT_EQ(result.offset, row.offset) << result.description();
         }
         EXPECT_TRUE(SameBits(value, row.value)) << Show(value) << " != " << Show(row.value);
-    }
-}
-
-template <class T>
-struct FormRow {
-    T value;
-    std::string_view text;
-};
-
-// Each value writes exactly as text, and text reads back to the same bits.
-template <class T>
-void ExpectForms(std::span<const FormRow<T>> rows) {
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << '"' << row.text << '"');
-        EXPECT_EQ(Show(row.value), row.text);
-        T back = Sentinel<T>();
-        const ValueParseResult result = Read(row.text, back);
-        EXPECT_TRUE(result) << result.description();
-        EXPECT_TRUE(SameBits(back, row.value)) << Show(back);
+        if (row.written) {
+            EXPECT_EQ(Show(row.value), row.text);
+        }
     }
 }
 
 // ---- Integers -----------------------------------------------------------------------------------
 
 constexpr std::int32_t kInt32Min = std::numeric_limits<std::int32_t>::min();
-constexpr std::int32_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kInt64Min = std::numeric_limits<std::int64_t>::min();
-constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
 
-TEST(ValueText, Int32Forms) {
-    const FormRow<std::int32_t> rows[] = {
-        {0, "0"},
-        {-42, "-42"},
-        {kInt32Max, "2147483647"},
-        {kInt32Min, "-2147483648"},
-    };
-    ExpectForms<std::int32_t>(rows);
-}
-
-TEST(ValueText, Int64Forms) {
-    const FormRow<std::int64_t> rows[] = {
-        {0, "0"},
-        {-1, "-1"},
-        {kInt64Max, "9223372036854775807"},
-        {kInt64Min, "-9223372036854775808"},
-    };
-    ExpectForms<std::int64_t>(rows);
-}
-
-TEST(ValueText, Int32Reads) {
-    const ReadRow<std::int32_t> rows[] = {
+TEST(ValueText, Int32) {
+    const Row<std::int32_t> rows[] = {
+        {"0", Ok, 0, 0, true},
+        {"-42", Ok, 0, -42, true},
+        {"2147483647", Ok, 0, 2147483647, true},
+        {"-2147483648", Ok, 0, kInt32Min, true},
         {" 42 ", Ok, 0, 42},
         {"+7", Ok, 0, 7},
         {"-0", Ok, 0, 0},
         {"007", Ok, 0, 7},
-        {"\t-2147483648\r\n", Ok, 0, kInt32Min},
-        {"\v\f 9\t", Ok, 0, 9},
+        {"\v\f 9\t\r\n", Ok, 0, 9},
         // Above the signed range: the same 32 bits.
         {"2147483648", Ok, 0, kInt32Min},
         {"4294967295", Ok, 0, -1},
@@ -173,12 +125,15 @@ TEST(ValueText, Int32Reads) {
         {"1e3", Invalid, 1, 0},
         {"0x10", Invalid, 1, 0},
     };
-    ExpectReads<std::int32_t>(rows);
+    ExpectRows<std::int32_t>(rows);
 }
 
-TEST(ValueText, Int64Reads) {
-    const ReadRow<std::int64_t> rows[] = {
-        {"-9223372036854775808", Ok, 0, kInt64Min},
+TEST(ValueText, Int64) {
+    const Row<std::int64_t> rows[] = {
+        {"0", Ok, 0, 0, true},
+        {"-1", Ok, 0, -1, true},
+        {"9223372036854775807", Ok, 0, std::numeric_limits<std::int64_t>::max(), true},
+        {"-9223372036854775808", Ok, 0, kInt64Min, true},
         {"9223372036854775808", Ok, 0, kInt64Min},
         {"18446744073709551615", Ok, 0, -1},
         {" 4294967295", Ok, 0, 4294967295},
@@ -188,74 +143,44 @@ TEST(ValueText, Int64Reads) {
         {"9223372036854775807x", Invalid, 19, 0},
         {"", Empty, 0, 0},
     };
-    ExpectReads<std::int64_t>(rows);
+    ExpectRows<std::int64_t>(rows);
 }
 
 // ---- Floating point -----------------------------------------------------------------------------
 
 template <class Real>
-FormRow<Real> Bits(BitsOf<Real> bits, std::string_view text) {
-    return {FromBits<Real>(bits), text};
+Row<Real> Reads(std::string_view text, Status status, std::size_t offset, BitsOf<Real> bits) {
+    return {text, status, offset, std::bit_cast<Real>(bits)};
 }
 
 template <class Real>
-ReadRow<Real> Reads(std::string_view text, Status status, std::size_t offset, BitsOf<Real> bits) {
-    return {text, status, offset, FromBits<Real>(bits)};
+Row<Real> Writes(BitsOf<Real> bits, std::string_view text) {
+    return {text, Ok, 0, std::bit_cast<Real>(bits), true};
 }
 
-TEST(ValueText, FloatForms) {
-    const FormRow<float> rows[] = {
-        Bits<float>(0x00000000, "0"),
-        Bits<float>(0x80000000, "-0"),
-        Bits<float>(0x3f800000, "1"),
-        Bits<float>(0xbf800000, "-1"),
-        Bits<float>(0x3dcccccd, "0.1"),
-        Bits<float>(0x3eaaaaab, "0.33333334"),
-        Bits<float>(0x00000001, "1e-45"),           // smallest denormal
-        Bits<float>(0x00800000, "1.1754944e-38"),   // FLT_MIN
-        Bits<float>(0x7f7fffff, "3.4028235e+38"),   // FLT_MAX
-        Bits<float>(0x7f800000, "inf"),             //
-        Bits<float>(0xff800000, "-inf"),            //
-        Bits<float>(0x7fc00000, "nan"),             // the default quiet NaN
-        Bits<float>(0xffc00000, "-nan"),            //
-        Bits<float>(0x7f800001, "nan(0x1)"),        // signalling
-        Bits<float>(0x7fffffff, "nan(0x7fffff)"),   // every fraction bit
-        Bits<float>(0xffc00001, "-nan(0x400001)"),  // quiet with a payload
-        Bits<float>(0x7fa00000, "nan(0x200000)"),   //
-    };
-    ExpectForms<float>(rows);
-}
-
-TEST(ValueText, DoubleForms) {
-    const FormRow<double> rows[] = {
-        Bits<double>(0x0000000000000000, "0"),
-        Bits<double>(0x8000000000000000, "-0"),
-        Bits<double>(0x3fb999999999999a, "0.1"),
-        Bits<double>(0x3fd5555555555555, "0.3333333333333333"),
-        Bits<double>(0x7e37e43c8800759c, "1e+300"),
-        Bits<double>(0x0000000000000001, "5e-324"),                   // smallest denormal
-        Bits<double>(0x0010000000000000, "2.2250738585072014e-308"),  // DBL_MIN
-        Bits<double>(0x7fefffffffffffff, "1.7976931348623157e+308"),  // DBL_MAX
-        Bits<double>(0x7ff0000000000000, "inf"),
-        Bits<double>(0xfff0000000000000, "-inf"),
-        Bits<double>(0x7ff8000000000000, "nan"),
-        Bits<double>(0xfff8000000000000, "-nan"),
-        Bits<double>(0x7ff0000000000001, "nan(0x1)"),
-        Bits<double>(0x7fffffffffffffff, "nan(0xfffffffffffff)"),
-        Bits<double>(0xfff8000000000001, "-nan(0x8000000000001)"),
-    };
-    ExpectForms<double>(rows);
-}
-
-TEST(ValueText, FloatReads) {
-    const ReadRow<float> rows[] = {
-        Reads<float>("1.5", Ok, 0, 0x3fc00000),
+TEST(ValueText, Float) {
+    const Row<float> rows[] = {
+        Writes<float>(0x00000000, "0"),
+        Writes<float>(0x80000000, "-0"),
+        Writes<float>(0xbf800000, "-1"),
+        Writes<float>(0x3dcccccd, "0.1"),
+        Writes<float>(0x3eaaaaab, "0.33333334"),
+        Writes<float>(0x00000001, "1e-45"),           // smallest denormal
+        Writes<float>(0x00800000, "1.1754944e-38"),   // FLT_MIN
+        Writes<float>(0x7f7fffff, "3.4028235e+38"),   // FLT_MAX
+        Writes<float>(0x7f800000, "inf"),             //
+        Writes<float>(0xff800000, "-inf"),            //
+        Writes<float>(0x7fc00000, "nan"),             // the default quiet NaN
+        Writes<float>(0xffc00000, "-nan"),            //
+        Writes<float>(0x7f800001, "nan(0x1)"),        // signalling
+        Writes<float>(0x7fffffff, "nan(0x7fffff)"),   // every fraction bit
+        Writes<float>(0xffc00001, "-nan(0x400001)"),  // quiet with a payload
+        Writes<float>(0x7fa00000, "nan(0x200000)"),   //
         Reads<float>(" \t-2.5e1\n", Ok, 0, 0xc1c80000),
         Reads<float>("+.5", Ok, 0, 0x3f000000),
         Reads<float>("5.", Ok, 0, 0x40a00000),
         Reads<float>("1E3", Ok, 0, 0x447a0000),
         Reads<float>("00001", Ok, 0, 0x3f800000),
-        Reads<float>("-0", Ok, 0, 0x80000000),
         Reads<float>("1.4e-45", Ok, 0, 0x00000001),
         // Rounded once, from the text: through double this would be a tie and round to 1.
         Reads<float>("1.00000005960464477539062500000000000000000000001", Ok, 0, 0x3f800001),
@@ -265,35 +190,28 @@ TEST(ValueText, FloatReads) {
         Reads<float>("-3.4028236e38", Ok, 0, 0xff800000),
         Reads<float>("1e99999999999999999999", Ok, 0, 0x7f800000),
         Reads<float>("1e-46", Ok, 0, 0x00000000),
-        Reads<float>("-1e-46", Ok, 0, 0x80000000),
         Reads<float>("-0.0000000000000000000000000000000000000000000000001", Ok, 0, 0x80000000),
         Reads<float>("12345e-99999999999999999999", Ok, 0, 0x00000000),
         Reads<float>("0e99999999999999999999", Ok, 0, 0x00000000),
         // Names, in any letter case.
-        Reads<float>("INF", Ok, 0, 0x7f800000),
-        Reads<float>("+inf", Ok, 0, 0x7f800000),
+        Reads<float>("+INF", Ok, 0, 0x7f800000),
         Reads<float>("-Infinity", Ok, 0, 0xff800000),
-        Reads<float>("NaN", Ok, 0, 0x7fc00000),
-        Reads<float>("-NAN", Ok, 0, 0xffc00000),
+        Reads<float>("-NaN", Ok, 0, 0xffc00000),
         Reads<float>("nan(0X7FFFFF)", Ok, 0, 0x7fffffff),
         Reads<float>("nan(0x0001)", Ok, 0, 0x7f800001),
         Reads<float>("nan(0x400000)", Ok, 0, 0x7fc00000),
         // Not numbers; the value is zero.
         Reads<float>("", Empty, 0, 0),
         Reads<float>("  \r\n", Empty, 0, 0),
-        Reads<float>("abc", Invalid, 0, 0),
         Reads<float>("true", Invalid, 0, 0),
         Reads<float>("1.5x", Invalid, 3, 0),
         Reads<float>("1..5", Invalid, 2, 0),
         Reads<float>(".", Invalid, 0, 0),
         Reads<float>("-", Invalid, 1, 0),
         Reads<float>("+-1", Invalid, 1, 0),
-        Reads<float>("- 1", Invalid, 1, 0),
-        Reads<float>("1e", Invalid, 1, 0),
         Reads<float>("1e+", Invalid, 1, 0),
         Reads<float>("0x1p3", Invalid, 1, 0),
         Reads<float>("1,5", Invalid, 1, 0),
-        Reads<float>("1 2", Invalid, 2, 0),
         Reads<float>("in", Invalid, 0, 0),
         Reads<float>("infx", Invalid, 3, 0),
         Reads<float>("infinit", Invalid, 3, 0),
@@ -308,12 +226,26 @@ TEST(ValueText, FloatReads) {
         Reads<float>("nan(0x1 )", Invalid, 7, 0),
         Reads<float>("-nan(0x1g)", Invalid, 8, 0),
     };
-    ExpectReads<float>(rows);
+    ExpectRows<float>(rows);
 }
 
-TEST(ValueText, DoubleReads) {
-    const ReadRow<double> rows[] = {
-        Reads<double>("0.1", Ok, 0, 0x3fb999999999999a),
+TEST(ValueText, Double) {
+    const Row<double> rows[] = {
+        Writes<double>(0x0000000000000000, "0"),
+        Writes<double>(0x8000000000000000, "-0"),
+        Writes<double>(0x3fb999999999999a, "0.1"),
+        Writes<double>(0x3fd5555555555555, "0.3333333333333333"),
+        Writes<double>(0x7e37e43c8800759c, "1e+300"),
+        Writes<double>(0x0000000000000001, "5e-324"),                   // smallest denormal
+        Writes<double>(0x0010000000000000, "2.2250738585072014e-308"),  // DBL_MIN
+        Writes<double>(0x7fefffffffffffff, "1.7976931348623157e+308"),  // DBL_MAX
+        Writes<double>(0x7ff0000000000000, "inf"),
+        Writes<double>(0xfff0000000000000, "-inf"),
+        Writes<double>(0x7ff8000000000000, "nan"),
+        Writes<double>(0xfff8000000000000, "-nan"),
+        Writes<double>(0x7ff0000000000001, "nan(0x1)"),
+        Writes<double>(0x7fffffffffffffff, "nan(0xfffffffffffff)"),
+        Writes<double>(0xfff8000000000001, "-nan(0x8000000000001)"),
         Reads<double>("4.9406564584124654e-324", Ok, 0, 0x0000000000000001),
         Reads<double>("3e-324", Ok, 0, 0x0000000000000001),
         Reads<double>("2e-324", Ok, 0, 0x0000000000000000),
@@ -321,13 +253,11 @@ TEST(ValueText, DoubleReads) {
         Reads<double>("1e400", Ok, 0, 0x7ff0000000000000),
         Reads<double>("-1.7976931348623159e308", Ok, 0, 0xfff0000000000000),
         Reads<double>("Infinity", Ok, 0, 0x7ff0000000000000),
-        Reads<double>("nan(0xfffffffffffff)", Ok, 0, 0x7fffffffffffffff),
-        Reads<double>("-nan(0x8000000000001)", Ok, 0, 0xfff8000000000001),
         Reads<double>("nan(0x10000000000000)", Invalid, 4, 0),
         Reads<double>("1e308 ", Ok, 0, 0x7fe1ccf385ebc8a0),
         Reads<double>("1e308x", Invalid, 5, 0),
     };
-    ExpectReads<double>(rows);
+    ExpectRows<double>(rows);
 }
 
 // Every bit pattern, NaNs and denormals included, survives the trip through text.
@@ -338,57 +268,44 @@ void ExpectRandomBitPatternsRoundTrip(std::uint64_t seed) {
     for (int i = 0; i < 200000; ++i) {
         const auto bits = BitsOf<Real>(random());
         text.clear();
-        AppendValueText(text, FromBits<Real>(bits));
+        AppendValueText(text, std::bit_cast<Real>(bits));
         Real back = 0;
         const ValueParseResult result = ParseValueText(text, back);
         ASSERT_TRUE(result) << text << ": " << result.description();
-        ASSERT_EQ(ToBits(back), bits) << text;
+        ASSERT_EQ(std::bit_cast<BitsOf<Real>>(back), bits) << text;
     }
 }
 
-TEST(ValueText, RandomFloatBitPatternsRoundTrip) {
+TEST(ValueText, RandomFloatAndDoubleBitPatternsRoundTrip) {
     ExpectRandomBitPatternsRoundTrip<float>(1);
-}
-TEST(ValueText, RandomDoubleBitPatternsRoundTrip) {
     ExpectRandomBitPatternsRoundTrip<double>(2);
 }
 
 // ---- Booleans and packed colours ----------------------------------------------------------------
 
-TEST(ValueText, BoolFormsAndReads) {
-    const FormRow<bool> forms[] = {{true, "true"}, {false, "false"}};
-    ExpectForms<bool>(forms);
-    const ReadRow<bool> rows[] = {
-        {"TRUE", Ok, 0, true},
-        {"tRuE", Ok, 0, true},
-        {" False\n", Ok, 0, false},
-        {"1", Ok, 0, true},
-        {" 0 ", Ok, 0, false},
-        {"", Empty, 0, false},
-        {"yes", Invalid, 0, false},
-        {"t", Invalid, 0, false},
-        {"2", Invalid, 0, false},
-        {"-1", Invalid, 0, false},
-        {"10", Invalid, 1, false},
-        {"truex", Invalid, 4, false},
-        {"true false", Invalid, 5, false},
+TEST(ValueText, Bool) {
+    const Row<bool> rows[] = {
+        {"true", Ok, 0, true, true},  {"false", Ok, 0, false, true},
+        {"tRuE", Ok, 0, true},        {" False\n", Ok, 0, false},
+        {"1", Ok, 0, true},           {" 0 ", Ok, 0, false},
+        {"", Empty, 0, false},        {"yes", Invalid, 0, false},
+        {"t", Invalid, 0, false},     {"2", Invalid, 0, false},
+        {"-1", Invalid, 0, false},    {"10", Invalid, 1, false},
+        {"truex", Invalid, 4, false}, {"true false", Invalid, 5, false},
     };
-    ExpectReads<bool>(rows);
+    ExpectRows<bool>(rows);
 }
 
-TEST(ValueText, PackedColourFormsAndReads) {
-    const FormRow<std::uint32_t> forms[] = {
-        {0x00000000, "#00000000"}, {0x0000000f, "#0000000f"}, {0xff8000ff, "#ff8000ff"},
-        {0xdeadbeef, "#deadbeef"}, {0xffffffff, "#ffffffff"},
-    };
-    ExpectForms<std::uint32_t>(forms);
-    const ReadRow<std::uint32_t> rows[] = {
+TEST(ValueText, PackedColour) {
+    const Row<std::uint32_t> rows[] = {
+        {"#00000000", Ok, 0, 0x00000000, true},
+        {"#0000000f", Ok, 0, 0x0000000f, true},
+        {"#deadbeef", Ok, 0, 0xdeadbeef, true},
+        {"#ffffffff", Ok, 0, 0xffffffff, true},
         {"#FF8000", Ok, 0, 0xff8000ff},  // six digits after '#': opaque
-        {"#ff8000", Ok, 0, 0xff8000ff},
         {"0xff8000", Ok, 0, 0x00ff8000},
         {"ff8000", Ok, 0, 0x00ff8000},
         {"#fff", Ok, 0, 0x00000fff},
-        {"ff", Ok, 0, 0x000000ff},
         {"0X1", Ok, 0, 0x00000001},
         {"0", Ok, 0, 0x00000000},
         {"12345678", Ok, 0, 0x12345678},
@@ -406,32 +323,15 @@ TEST(ValueText, PackedColourFormsAndReads) {
         {"#123456789", OutOfRange, 1, 0},
         {"0x000000001", OutOfRange, 2, 0},
     };
-    ExpectReads<std::uint32_t>(rows);
+    ExpectRows<std::uint32_t>(rows);
 }
-
 // ---- Compound values ----------------------------------------------------------------------------
-
-template <class V>
-struct Compound {
-    using Scalar = double;
-};
-template <>
-struct Compound<FVec3> {
-    using Scalar = float;
-};
-template <>
-struct Compound<FPoint3D> {
-    using Scalar = float;
-};
-template <>
-struct Compound<Quaternion<float>> {
-    using Scalar = float;
-};
 
 template <class V>
 class CompoundValueText : public testing::Test {
 protected:
-    using Scalar = typename Compound<V>::Scalar;
+    using Scalar =
+        std::remove_pointer_t<typename decltype(Components(std::declval<V&>()))::value_type>;
     static constexpr std::size_t kCount = sizeof(V) / sizeof(Scalar);
     static_assert(sizeof(V) == kCount * sizeof(Scalar), "components must be packed");
 
@@ -443,20 +343,15 @@ protected:
     // "1<sep>2<sep>...<sep>count"
     static std::string Numbers(std::size_t count, std::string_view separator) {
         std::string text;
-        for (std::size_t i = 1; i <= count; ++i) {
-            if (i > 1) {
-                text += separator;
-            }
-            text += std::to_string(i);
-        }
+        for (std::size_t i = 1; i <= count; ++i)
+            text += (i > 1 ? std::string(separator) : "") + std::to_string(i);
         return text;
     }
 
     static V OneToN() {
         std::array<Scalar, kCount> components;
-        for (std::size_t i = 0; i < kCount; ++i) {
+        for (std::size_t i = 0; i < kCount; ++i)
             components[i] = Scalar(i + 1);
-        }
         return FromComponents(components);
     }
 };
@@ -516,7 +411,7 @@ TYPED_TEST(CompoundValueText, RandomBitPatternsRoundTrip) {
     for (int i = 0; i < 5000; ++i) {
         std::array<Scalar, TestFixture::kCount> components;
         for (Scalar& component : components) {
-            component = FromBits<Scalar>(BitsOf<Scalar>(random()));
+            component = std::bit_cast<Scalar>(BitsOf<Scalar>(random()));
         }
         const TypeParam value = this->FromComponents(components);
         const std::string text = ValueToText(value);

@@ -52,9 +52,11 @@ public:
     std::string skip;
 };
 
+// A reference taken on a child never frees it: the parent owns its children.
 TEST(ContentTreeTest, KeepsChildrenAndPropertiesInOrder) {
     Tree top = MakeTree();
     ASSERT_EQ(top->GetChildCount(), 2u);
+    { Tree child(top->GetChild(0)); }
     SerializedContentElement* a = top->GetChild(0);
     EXPECT_EQ(a->GetName(), std::string("a"));
     EXPECT_EQ(a->GetParent(), top.get());
@@ -66,13 +68,7 @@ TEST(ContentTreeTest, KeepsChildrenAndPropertiesInOrder) {
     EXPECT_EQ(top->GetChild(2), nullptr);
 }
 
-TEST(ContentTreeTest, ReferenceOnAChildNeverFreesIt) {
-    Tree top = MakeTree();
-    { Tree child(top->GetChild(0)); }
-    EXPECT_EQ(top->GetChild(0)->GetName(), std::string("a"));
-}
-
-TEST(ContentTreeTest, WalkVisitsInDocumentOrder) {
+TEST(ContentTreeTest, WalkVisitsInDocumentOrderAndCanSkipTheTopAndSubtrees) {
     Tree top = MakeTree();
     Recorder recorder;
     WalkContent(*top, recorder);
@@ -81,14 +77,10 @@ TEST(ContentTreeTest, WalkVisitsInDocumentOrder) {
                                         "int32 count", "text label", "attributes a", "start b",
                                         "floats weights", "attributes b", "end b", "end a",
                                         "start c", "attributes c", "end c", "end figure"}));
-}
-
-TEST(ContentTreeTest, WalkCanSkipTheTopAndSubtrees) {
-    Tree top = MakeTree();
-    Recorder recorder;
-    recorder.skip = "a";
-    WalkContent(*top, recorder, WalkTop::ContentsOnly);
-    EXPECT_EQ(recorder.log,
+    Recorder skipping;
+    skipping.skip = "a";
+    WalkContent(*top, skipping, WalkTop::ContentsOnly);
+    EXPECT_EQ(skipping.log,
               (std::vector<std::string>{"start a", "start c", "attributes c", "end c"}));
 }
 

@@ -11,12 +11,10 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if !defined(_WIN32)
@@ -48,62 +46,57 @@ class FetchLog {
 public:
     // Parsers still running fetches may report here later: wait until the last one is gone.
     ~FetchLog() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        bool allGone = changed_.wait_for(lock, kPatience, [&] { return destroyed_ == created_; });
-        if (!allGone) {
+        if (!Wait([&] { return destroyed_ == created_; })) {
             ADD_FAILURE() << created_ - destroyed_ << " parsers outlived their test";
             std::abort();
         }
     }
-
     void Created() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++created_;
+        Change([&] { ++created_; });
     }
-
-    void Progress(std::uint64_t id, int percent) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        progress_[id].push_back(percent);
-    }
-
-    void Complete(std::uint64_t id, Completion completion) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        completion.progress = progress_[id];
-        completions_[id] = std::move(completion);
-        changed_.notify_all();
-    }
-
     void Destroyed() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++destroyed_;
-        changed_.notify_all();
+        Change([&] { ++destroyed_; });
     }
-
+    void Progress(std::uint64_t id, int percent) {
+        Change([&] { progress_[id].push_back(percent); });
+    }
+    void Complete(std::uint64_t id, Completion completion) {
+        Change([&] {
+            completion.progress = progress_[id];
+            completions_[id] = std::move(completion);
+        });
+    }
     // The completion of id; fails the test when it does not come in time.
     Completion WaitFor(std::uint64_t id) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        bool arrived =
-            changed_.wait_for(lock, kPatience, [&] { return completions_.count(id) != 0; });
+        const bool arrived = Wait([&] { return completions_.count(id) != 0; });
         EXPECT_TRUE(arrived) << "fetch " << id << " never completed";
+        std::lock_guard<std::mutex> lock(mutex_);
         return arrived ? completions_[id] : Completion{};
     }
-
     bool HasCompleted(std::uint64_t id) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return completions_.count(id) != 0;
+        return Wait([&] { return completions_.count(id) != 0; }, 0s);
     }
-
     std::size_t CompletionCount() {
         std::lock_guard<std::mutex> lock(mutex_);
         return completions_.size();
     }
-
     bool WaitDestroyed(int count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return destroyed_ >= count; });
+        return Wait([&] { return destroyed_ >= count; });
     }
 
 private:
+    template <class F>
+    void Change(F change) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        change();
+        changed_.notify_all();
+    }
+    template <class P>
+    bool Wait(P done, std::chrono::seconds patience = kPatience) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, patience, done);
+    }
+
     std::mutex mutex_;
     std::condition_variable changed_;
     std::map<std::uint64_t, std::vector<int>> progress_;
@@ -173,6 +166,8 @@ struct FetchCase {
     std::string expected;  // the local path on success, the error text on failure
 };
 
+// Every fetch both ways: a synchronous one completes before GetFile returns, on the calling
+// thread; an asynchronous one on another thread. Only a success has a name and progress.
 TEST_F(FileParserTest, FetchReportsThePathOrWhyItFailed) {
 #if defined(_WIN32)
     GTEST_SKIP() << "FIFOs, devices, symbolic links and file modes are POSIX matters";
@@ -185,6 +180,13 @@ TEST_F(FileParserTest, FetchReportsThePathOrWhyItFailed) {
     const std::string locked = dir_ + "/locked.xml";
     std::ofstream(locked) << "x";
     fs::permissions(locked, fs::perms::none);
+    // Addresses an anchor makes of a relative name, with a path and with a file URL as base.
+    const std::string odd = "odd 100% name.xml";
+    std::ofstream(dir_ + "/" + odd) << "x";
+    Symbol anchored[2];
+    ASSERT_TRUE(Anchor(Symbol(dir_)).GetURLForFileSource(Symbol(odd), anchored[0], true));
+    ASSERT_TRUE(
+        Anchor(Symbol("file://" + dir_)).GetURLForFileSource(Symbol(odd), anchored[1], true));
     std::vector<FetchCase> cases = {
         {"plain path", file_, true, file_},
         {"file URL, empty host", "file://" + file_, true, file_},
@@ -192,6 +194,8 @@ TEST_F(FileParserTest, FetchReportsThePathOrWhyItFailed) {
         {"file URL, no authority", "file:" + file_, true, file_},
         {"file URL, upper-case scheme", "FILE://" + file_, true, file_},
         {"file URL with escapes", "file://" + dir_ + "/with%20space%25.xml", true, spaced},
+        {"anchored path", anchored[0], true, dir_ + "/" + odd},
+        {"anchored file URL", anchored[1], true, dir_ + "/" + odd},
         {"symbolic link", dir_ + "/link.xml", true, dir_ + "/link.xml"},
         {"missing file", dir_ + "/missing.xml", false, "No such file or directory"},
         {"missing file URL", "file://" + dir_ + "/missing.xml", false, "No such file or directory"},
@@ -224,23 +228,11 @@ TEST_F(FileParserTest, FetchReportsThePathOrWhyItFailed) {
                 EXPECT_TRUE(log.HasCompleted(id)) << "must complete before return";
             }
             Completion done = log.WaitFor(id);
-            if (asynchronous) {
-                EXPECT_NE(done.thread, std::this_thread::get_id());
-            } else {
-                EXPECT_EQ(done.thread, std::this_thread::get_id());
-            }
-            if (c.succeeds) {
-                EXPECT_EQ(done.status, BaseAsyncEvent::SUCCEEDED);
-                EXPECT_TRUE(done.hasName);
-                EXPECT_EQ(done.name, c.expected);
-                EXPECT_EQ(done.error, "");
-                EXPECT_EQ(done.progress, std::vector<int>{100});
-            } else {
-                EXPECT_EQ(done.status, BaseAsyncEvent::FAILED);
-                EXPECT_FALSE(done.hasName);
-                EXPECT_EQ(done.error, c.expected);
-                EXPECT_TRUE(done.progress.empty());
-            }
+            EXPECT_EQ(done.thread == std::this_thread::get_id(), !asynchronous);
+            EXPECT_EQ(done.status, c.succeeds ? BaseAsyncEvent::SUCCEEDED : BaseAsyncEvent::FAILED);
+            EXPECT_EQ(done.hasName, c.succeeds);
+            EXPECT_EQ(c.succeeds ? done.name : done.error, c.expected);
+            EXPECT_EQ(done.progress, c.succeeds ? std::vector<int>{100} : std::vector<int>{});
         }
     }
     parser = nullptr;
@@ -248,30 +240,16 @@ TEST_F(FileParserTest, FetchReportsThePathOrWhyItFailed) {
 #endif
 }
 
-TEST_F(FileParserTest, AddressesFromAnAnchorFetchTheNamedFile) {
-#if defined(_WIN32)
-    GTEST_SKIP() << "file URLs here are built from POSIX paths";
-#endif
-    const std::string name = "odd 100% name.xml";
-    std::ofstream(dir_ + "/" + name) << "x";
-    FetchLog log;
-    SmartPtr<RecordingParser> parser(new RecordingParser(log));
-    for (const std::string& base : {dir_, "file://" + dir_}) {
-        SCOPED_TRACE(base);
-        Symbol address;
-        ASSERT_TRUE(Anchor(Symbol(base)).GetURLForFileSource(Symbol(name), address, true));
-        Completion done = log.WaitFor(parser->GetFile(address, true, Symbol()));
-        EXPECT_EQ(done.status, BaseAsyncEvent::SUCCEEDED) << done.error;
-        EXPECT_EQ(done.name, dir_ + "/" + name);
-    }
-}
-
 TEST_F(FileParserTest, OnlyTheMostRecentFetchesAreRemembered) {
     FetchLog log;
     SmartPtr<RecordingParser> parser(new RecordingParser(log));
+    Symbol name("unchanged");
+    EXPECT_FALSE(parser->GetAsyncFileName(0, name));
+    EXPECT_FALSE(parser->GetAsyncFileName(~std::uint64_t{0}, name));
+    EXPECT_EQ(std::string(name), "unchanged");
+    EXPECT_TRUE(parser->GetAsyncError(12345).empty());
     std::uint64_t first = parser->GetFile(Symbol(file_), false, Symbol());
     std::uint64_t failed = parser->GetFile(Symbol(dir_ + "/missing.xml"), false, Symbol());
-    Symbol name;
     EXPECT_TRUE(parser->GetAsyncFileName(first, name));  // still known after OnComplete
     EXPECT_EQ(std::string(name), file_);
     EXPECT_FALSE(parser->GetAsyncFileName(failed, name));
@@ -283,55 +261,11 @@ TEST_F(FileParserTest, OnlyTheMostRecentFetchesAreRemembered) {
     EXPECT_TRUE(parser->GetAsyncFileName(last, name));
 }
 
-TEST_F(FileParserTest, UnknownFetchesHaveNoNameAndNoError) {
-    FileParser parser;
-    Symbol name("unchanged");
-    EXPECT_FALSE(parser.GetAsyncFileName(0, name));
-    EXPECT_FALSE(parser.GetAsyncFileName(~std::uint64_t{0}, name));
-    EXPECT_EQ(std::string(name), "unchanged");
-    EXPECT_TRUE(parser.GetAsyncError(12345).empty());
-}
-
-TEST_F(FileParserTest, ParserWithoutReferencesLivesUntilOnCompleteReturns) {
-    FetchLog log;
-    // Nobody but the fetch holds this parser; OnComplete dawdles to give an early free a chance.
-    auto* parser = new RecordingParser(log, 50ms);
-    ASSERT_EQ(parser->GetReferenceCount(), 0);
-    std::uint64_t id = parser->GetFile(Symbol(file_), true, Symbol());
-    Completion done = log.WaitFor(id);
-    EXPECT_EQ(done.status, BaseAsyncEvent::SUCCEEDED);
-    EXPECT_GE(done.referencesDuringComplete, 1);
-    // The fetch's reference was the last one: releasing it frees the parser.
-    EXPECT_TRUE(log.WaitDestroyed(1));
-}
-
-TEST_F(FileParserTest, ParserReleasedByItsOwnerDuringAFetchLivesUntilOnCompleteReturns) {
-    FetchLog log;
-    SmartPtr<RecordingParser> parser(new RecordingParser(log, 50ms));
-    std::uint64_t id = parser->GetFile(Symbol(dir_ + "/missing.xml"), true, Symbol());
-    parser = nullptr;
-    Completion done = log.WaitFor(id);
-    EXPECT_EQ(done.status, BaseAsyncEvent::FAILED);
-    EXPECT_GE(done.referencesDuringComplete, 1);
-    EXPECT_TRUE(log.WaitDestroyed(1));
-}
-
-TEST_F(FileParserTest, SynchronousFetchLeavesAnUnreferencedParserToItsOwner) {
-    FetchLog log;
-    {
-        RecordingParser parser(log);
-        std::uint64_t id = parser.GetFile(Symbol(file_), false, Symbol());
-        EXPECT_EQ(log.WaitFor(id).status, BaseAsyncEvent::SUCCEEDED);
-        EXPECT_EQ(parser.GetReferenceCount(), 0);
-    }
-    EXPECT_TRUE(log.WaitDestroyed(1));
-}
-
 // Drops its owner's last reference from inside OnComplete.
 class SelfReleasingParser : public RecordingParser {
 public:
     SelfReleasingParser(FetchLog& log, SmartPtr<FileParser>& owner)
-        : RecordingParser(log), owner_(owner) {}
+        : RecordingParser(log, 50ms), owner_(owner) {}
     void OnComplete(std::uint64_t id, BaseAsyncEvent::EventStatus status) override {
         owner_ = nullptr;
         RecordingParser::OnComplete(id, status);
@@ -341,7 +275,10 @@ private:
     SmartPtr<FileParser>& owner_;
 };
 
-TEST_F(FileParserTest, OwnerMayDropTheParserInsideOnComplete) {
+// However its owner lets go (never holding it, dropping it during the fetch or inside
+// OnComplete), a parser lives until OnComplete has returned; OnComplete dawdles to give an early
+// free a chance. A synchronous fetch leaves an unreferenced parser to its owner.
+TEST_F(FileParserTest, ParserLivesUntilOnCompleteReturns) {
     for (bool asynchronous : {false, true}) {
         SCOPED_TRACE(asynchronous ? "asynchronous" : "synchronous");
         FetchLog log;
@@ -351,28 +288,42 @@ TEST_F(FileParserTest, OwnerMayDropTheParserInsideOnComplete) {
         EXPECT_EQ(log.WaitFor(id).status, BaseAsyncEvent::SUCCEEDED);
         EXPECT_TRUE(log.WaitDestroyed(1));
     }
-}
-
-TEST_F(FileParserTest, IdsAreUniqueAndNonZeroAcrossParsers) {
-    FetchLog log;
-    SmartPtr<RecordingParser> first(new RecordingParser(log));
-    SmartPtr<RecordingParser> second(new RecordingParser(log));
-    std::set<std::uint64_t> ids;
-    for (int i = 0; i < 20; ++i) {
-        ids.insert(first->GetFile(Symbol(file_), false, Symbol()));
-        ids.insert(second->GetFile(Symbol(file_), false, Symbol()));
+    {
+        FetchLog log;
+        auto* unowned = new RecordingParser(log, 50ms);
+        Completion done = log.WaitFor(unowned->GetFile(Symbol(file_), true, Symbol()));
+        EXPECT_EQ(done.status, BaseAsyncEvent::SUCCEEDED);
+        EXPECT_GE(done.referencesDuringComplete, 1);
+        EXPECT_TRUE(log.WaitDestroyed(1));  // the fetch's reference was the last one
     }
-    EXPECT_EQ(ids.size(), 40u);
-    EXPECT_EQ(ids.count(0), 0u);
+    {
+        FetchLog log;
+        SmartPtr<RecordingParser> dropped(new RecordingParser(log, 50ms));
+        std::uint64_t id = dropped->GetFile(Symbol(dir_ + "/missing.xml"), true, Symbol());
+        dropped = nullptr;
+        Completion done = log.WaitFor(id);
+        EXPECT_EQ(done.status, BaseAsyncEvent::FAILED);
+        EXPECT_GE(done.referencesDuringComplete, 1);
+        EXPECT_TRUE(log.WaitDestroyed(1));
+    }
+    FetchLog log;
+    {
+        RecordingParser onStack(log);
+        EXPECT_EQ(log.WaitFor(onStack.GetFile(Symbol(file_), false, Symbol())).status,
+                  BaseAsyncEvent::SUCCEEDED);
+        EXPECT_EQ(onStack.GetReferenceCount(), 0);
+    }
+    EXPECT_TRUE(log.WaitDestroyed(1));
 }
 
+// Threads fetch through two parsers at once; fetch ids are unique across parsers and never 0.
 TEST_F(FileParserTest, ManyConcurrentFetchesAllCompleteCorrectly) {
     constexpr int kThreads = 6;
     constexpr int kFetchesPerThread = 60;
     FetchLog log;
-    SmartPtr<RecordingParser> parser(new RecordingParser(log));
+    SmartPtr<RecordingParser> parsers[2] = {SmartPtr<RecordingParser>(new RecordingParser(log)),
+                                            SmartPtr<RecordingParser>(new RecordingParser(log))};
     const std::string missing = dir_ + "/missing.xml";
-
     std::mutex idsMutex;
     std::map<std::uint64_t, bool> expectSuccess;
     std::vector<std::thread> threads;
@@ -381,16 +332,16 @@ TEST_F(FileParserTest, ManyConcurrentFetchesAllCompleteCorrectly) {
             for (int i = 0; i < kFetchesPerThread; ++i) {
                 bool existing = (i + t) % 3 != 0;
                 bool asynchronous = i % 4 != 0;
-                std::uint64_t id =
-                    parser->GetFile(Symbol(existing ? file_ : missing), asynchronous, Symbol());
+                std::uint64_t id = parsers[i % 2]->GetFile(Symbol(existing ? file_ : missing),
+                                                           asynchronous, Symbol());
                 std::lock_guard<std::mutex> lock(idsMutex);
+                EXPECT_NE(id, 0u);
                 EXPECT_TRUE(expectSuccess.emplace(id, existing).second) << "id reused: " << id;
             }
         });
     }
     for (std::thread& thread : threads)
         thread.join();
-
     ASSERT_EQ(expectSuccess.size(), std::size_t{kThreads * kFetchesPerThread});
     for (const auto& [id, existing] : expectSuccess) {
         Completion done = log.WaitFor(id);
@@ -399,8 +350,9 @@ TEST_F(FileParserTest, ManyConcurrentFetchesAllCompleteCorrectly) {
         EXPECT_EQ(done.error, existing ? "" : "No such file or directory");
     }
     EXPECT_EQ(log.CompletionCount(), expectSuccess.size());
-    parser = nullptr;
-    EXPECT_TRUE(log.WaitDestroyed(1));
+    parsers[0] = nullptr;
+    parsers[1] = nullptr;
+    EXPECT_TRUE(log.WaitDestroyed(2));
 }
 
 // Counts how many completions of one parser run at once, and the most seen.

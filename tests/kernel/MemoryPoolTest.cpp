@@ -21,46 +21,34 @@ struct Pooled : orbk::MemoryPoolAllocated {
     double payload[5] = {};
 };
 
-TEST(MemoryPoolTest, BlocksAreAlignedWritableAndCounted) {
-    const std::size_t sizes[] = {0, 1, 7, 16, 33, 4096, 1 << 20};
-    for (std::size_t size : sizes) {
+void ExpectNothingLiveSince(const orbk::MemoryPoolStatistics& before) {
+    const orbk::MemoryPoolStatistics now = MemoryPool::Statistics();
+    EXPECT_EQ(now.liveBlocks, before.liveBlocks);
+    EXPECT_EQ(now.liveBytes, before.liveBytes);
+}
+
+TEST(MemoryPoolTest, BlocksAreAlignedWritableDistinctAndCounted) {
+    for (std::size_t size : {0, 1, 7, 16, 33, 4096, 1 << 20}) {
         SCOPED_TRACE(size);
         const orbk::MemoryPoolStatistics before = MemoryPool::Statistics();
         void* block = MemoryPool::Allocate(size);
+        void* other = MemoryPool::Allocate(size);
         ASSERT_NE(block, nullptr);
+        ASSERT_NE(other, nullptr);
+        EXPECT_NE(block, other);  // zero-sized blocks too
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % alignof(std::max_align_t), 0u);
         std::memset(block, 0xA5, size);
-
-        const orbk::MemoryPoolStatistics during = MemoryPool::Statistics();
-        EXPECT_EQ(during.liveBlocks, before.liveBlocks + 1);
-        EXPECT_EQ(during.liveBytes, before.liveBytes + size);
-
+        EXPECT_EQ(MemoryPool::Statistics().liveBlocks, before.liveBlocks + 2);
+        EXPECT_EQ(MemoryPool::Statistics().liveBytes, before.liveBytes + 2 * size);
         MemoryPool::Free(block, size);
-        const orbk::MemoryPoolStatistics after = MemoryPool::Statistics();
-        EXPECT_EQ(after.liveBlocks, before.liveBlocks);
-        EXPECT_EQ(after.liveBytes, before.liveBytes);
-        EXPECT_EQ(after.failedRequests, before.failedRequests);
+        MemoryPool::Free(other, size);
+        MemoryPool::Free(nullptr, 64);  // ignored
+        ExpectNothingLiveSince(before);
+        EXPECT_EQ(MemoryPool::Statistics().failedRequests, before.failedRequests);
     }
 }
 
-TEST(MemoryPoolTest, ZeroSizedBlocksAreDistinct) {
-    void* first = MemoryPool::Allocate(0);
-    void* second = MemoryPool::Allocate(0);
-    ASSERT_NE(first, nullptr);
-    ASSERT_NE(second, nullptr);
-    EXPECT_NE(first, second);
-    MemoryPool::Free(first, 0);
-    MemoryPool::Free(second, 0);
-}
-
-TEST(MemoryPoolTest, FreeOfNullChangesNothing) {
-    const orbk::MemoryPoolStatistics before = MemoryPool::Statistics();
-    MemoryPool::Free(nullptr, 64);
-    const orbk::MemoryPoolStatistics after = MemoryPool::Statistics();
-    EXPECT_EQ(after.liveBlocks, before.liveBlocks);
-    EXPECT_EQ(after.liveBytes, before.liveBytes);
-}
-
+// Failures hit exactly the next requests; asking for none cancels those pending.
 TEST(MemoryPoolTest, InjectedFailuresHitExactlyTheNextRequests) {
     const orbk::MemoryPoolStatistics before = MemoryPool::Statistics();
     MemoryPool::FailNextRequests(2);
@@ -69,38 +57,28 @@ TEST(MemoryPoolTest, InjectedFailuresHitExactlyTheNextRequests) {
     void* block = MemoryPool::Allocate(8);
     EXPECT_NE(block, nullptr);
     MemoryPool::Free(block, 8);
-
-    const orbk::MemoryPoolStatistics after = MemoryPool::Statistics();
-    EXPECT_EQ(after.failedRequests, before.failedRequests + 2);
-    EXPECT_EQ(after.liveBlocks, before.liveBlocks);
-}
-
-TEST(MemoryPoolTest, FailNextRequestsZeroCancelsPendingFailures) {
+    EXPECT_EQ(MemoryPool::Statistics().failedRequests, before.failedRequests + 2);
+    ExpectNothingLiveSince(before);
     MemoryPool::FailNextRequests(5);
     MemoryPool::FailNextRequests(0);
-    void* block = MemoryPool::Allocate(8);
+    block = MemoryPool::Allocate(8);
     EXPECT_NE(block, nullptr);
     MemoryPool::Free(block, 8);
 }
 
 TEST(MemoryPoolTest, ConcurrentRequestsConsumeEachInjectedFailureOnce) {
-    constexpr int kThreads = 4;
-    constexpr int kRequestsPerThread = 200;
     constexpr std::size_t kFailures = 300;
     MemoryPool::FailNextRequests(kFailures);
-
     std::atomic<std::size_t> nulls{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&] {
             std::vector<void*> blocks;
-            for (int i = 0; i < kRequestsPerThread; ++i) {
-                void* block = MemoryPool::Allocate(16);
-                if (block) {
+            for (int i = 0; i < 200; ++i) {
+                if (void* block = MemoryPool::Allocate(16))
                     blocks.push_back(block);
-                } else {
+                else
                     ++nulls;
-                }
             }
             for (void* block : blocks)
                 MemoryPool::Free(block, 16);
@@ -111,22 +89,13 @@ TEST(MemoryPoolTest, ConcurrentRequestsConsumeEachInjectedFailureOnce) {
     EXPECT_EQ(nulls.load(), kFailures);
 }
 
-TEST(MemoryPoolTest, NewExpressionYieldsNullWithoutConstructingWhenThePoolFails) {
+// Pooled objects: a failed pool gives a null new-expression without constructing; a parser
+// released through its base returns its derived size (the sized delete).
+TEST(MemoryPoolTest, PooledObjectsYieldNullOnFailureAndReturnTheirSize) {
     const int constructedBefore = Pooled::constructed;
     MemoryPool::FailNextRequests(1);
-    Pooled* object = new Pooled();
-    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(new Pooled(), nullptr);
     EXPECT_EQ(Pooled::constructed, constructedBefore);
-
-    const orbk::MemoryPoolStatistics before = MemoryPool::Statistics();
-    object = new Pooled();
-    ASSERT_NE(object, nullptr);
-    EXPECT_EQ(MemoryPool::Statistics().liveBytes, before.liveBytes + sizeof(Pooled));
-    delete object;
-    EXPECT_EQ(MemoryPool::Statistics().liveBytes, before.liveBytes);
-}
-
-TEST(MemoryPoolTest, ParsersComeFromThePoolAndReturnTheirSizeOnRelease) {
     MemoryPool::FailNextRequests(1);
     EXPECT_EQ(new FileParser(), nullptr);
 
@@ -134,14 +103,16 @@ TEST(MemoryPoolTest, ParsersComeFromThePoolAndReturnTheirSizeOnRelease) {
         char padding[300] = {};
     };
     const orbk::MemoryPoolStatistics before = MemoryPool::Statistics();
+    Pooled* object = new Pooled();
+    ASSERT_NE(object, nullptr);
+    EXPECT_EQ(MemoryPool::Statistics().liveBytes, before.liveBytes + sizeof(Pooled));
+    delete object;
     {
         SmartPtr<FileParser> parser(new BigParser());
         ASSERT_TRUE(parser);
         EXPECT_EQ(MemoryPool::Statistics().liveBytes, before.liveBytes + sizeof(BigParser));
     }
-    // Released through the base: the sized delete must still return the derived size.
-    EXPECT_EQ(MemoryPool::Statistics().liveBytes, before.liveBytes);
-    EXPECT_EQ(MemoryPool::Statistics().liveBlocks, before.liveBlocks);
+    ExpectNothingLiveSince(before);
 }
 
 }  // namespace

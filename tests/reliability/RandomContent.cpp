@@ -24,8 +24,12 @@ namespace {
 
 // What each target leaves out, and why:
 //  - U+0000 in names and strings (Xml): XML has no way to carry it; the writer puts U+FFFD.
+//  - the other control characters but tab, LF and CR, and U+FFFE and U+FFFF, in strings (Xml):
+//    XML 1.0 cannot carry them either, so the writer puts U+FFFD for them too; the tree holds
+//    U+FFFD where the text would have them, which is what a file gives back.
 //  - bytes that are not UTF-8 (both): a content file is UTF-8 text, and JSON replaces them.
-//  - element names outside XML name characters (Xml): such a tree is refused before writing.
+//  - element names outside XML name characters (Xml): such a tree is refused before writing,
+//    or (beyond ASCII) written and refused by the reader, which keeps to XML's name characters.
 //  - nested elements named "property" or "property_array" (Xml): they are written as
 //    "kestrel_sc:property" and read back as property elements, so the format cannot hold them.
 //  - properties on the top element (Xml): the root of a file carries none.
@@ -108,6 +112,16 @@ private:
 
     // ---- texts ----
 
+    // Whether a character beyond ASCII may stand in an XML name (after its first character).
+    static bool IsXmlNameCharacter(std::uint32_t c) {
+        return c == 0xB7 || (c >= 0xC0 && c <= 0x2FF && c != 0xD7 && c != 0xF7) ||
+               (c >= 0x300 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || c == 0x200C ||
+               c == 0x200D || c == 0x203F || c == 0x2040 || (c >= 0x2070 && c <= 0x218F) ||
+               (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
+               (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) ||
+               (c >= 0x10000 && c <= 0xEFFFF);
+    }
+
     // A character beyond ASCII: any scalar value but the surrogates.
     std::uint32_t NonAscii() {
         switch (Below(4)) {
@@ -153,13 +167,22 @@ private:
                     break;
                 case 1: {
                     const auto control = static_cast<std::uint32_t>(Below(32));
-                    if (control != 0 || allowNul)
+                    if (control == 0 && !allowNul)
+                        break;
+                    if (target_ == Target::Xml && control != '\t' && control != '\n' &&
+                        control != '\r')
+                        AppendUtf8(out, 0xFFFD);
+                    else
                         out += static_cast<char>(control);
                     break;
                 }
-                case 2:
-                    AppendUtf8(out, NonAscii());
+                case 2: {
+                    const std::uint32_t code = NonAscii();
+                    AppendUtf8(out, target_ == Target::Xml && code >= 0xFFFE && code <= 0xFFFF
+                                        ? 0xFFFD
+                                        : code);
                     break;
+                }
                 default:
                     out += static_cast<char>(0x20 + Below(0x5F));
             }
@@ -184,9 +207,11 @@ private:
             } else {
                 const std::uint64_t length = form == 1 ? 100 + Below(300) : Below(10);
                 while (name.size() < length) {
-                    if (OneIn(5))
-                        AppendUtf8(name, NonAscii());
-                    else
+                    if (OneIn(5)) {
+                        const std::uint32_t code = NonAscii();
+                        if (IsXmlNameCharacter(code))
+                            AppendUtf8(name, code);
+                    } else
                         name += kAscii[Below(kAscii.size())];
                 }
             }

@@ -5,24 +5,13 @@
 #include <vector>
 
 #include "ContentCompare.h"
-#include "geometry/XmlElem.h"
-#include "kernel/SerializedContentElement.h"
-#include "serializedContent/xmlwriter/XmlParser.h"
+#include "Documents.h"
 #include "utilities/OrbTracer.h"
 
 namespace {
 
-using Tree = SmartPtr<SerializedContentElement>;
-
-// Reads one content element "e" holding body and gives it (kept alive by the returned tree).
-Tree ReadElement(const std::string& body) {
-    XmlElem* root = ParseXml("<r><kestrel_sc:e>" + body + "</kestrel_sc:e></r>", false, nullptr);
-    EXPECT_NE(root, nullptr) << body;
-    Tree top(SerializedContentElement::CreateTopElement("figure"));
-    serializedContent::XmlParser().Parse(root, top.get());
-    FreeXml(root);
-    return top;
-}
+using documents::ReadElement;
+using documents::Tree;
 
 const SerializedContentElement& Element(const Tree& top) {
     return *top->GetChild(0);
@@ -161,7 +150,14 @@ INSTANTIATE_TEST_SUITE_P(
         RejectCase{"ArrayOfSingleOnlyType", "<kestrel_sc:property_array type='int32' name='p'/>"},
         RejectCase{"ArrayTypeInOtherCase", "<kestrel_sc:property_array type='Float' name='p'/>"},
         RejectCase{"ImageValueAttributePlaysNoPart",
-                   "<kestrel_sc:property type='image' name='p' value='x'/>"}),
+                   "<kestrel_sc:property type='image' name='p' value='x'/>"},
+        // Images the real BMP loader refuses, among them a header promising 65535 x 65535.
+        RejectCase{"ImageTooShort", Property("image", "Qk0=")},
+        RejectCase{"ImageOfZeros", Property("image", "Qk0AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA==")},
+        RejectCase{"ImageNotBase64", Property("image", "not*base64")},
+        RejectCase{"ImageNotBmp", Property("image", "////////////////")},
+        RejectCase{"ImageHeaderOnly",
+                   Property("image", "Qk02AAAAAAAAADYAAAAoAAAA//8AAP//AAABABgAAAAAAAAAAAA=")}),
     [](const testing::TestParamInfo<RejectCase>& info) { return info.param.name; });
 
 class UnknownTypeTest : public testing::TestWithParam<std::string> {};

@@ -30,27 +30,4 @@ TEST(PropertyTypesTest, TypeNamesAgreeWithTheNameTable) {
                                              "string", "bool"}));
 }
 
-TEST(PropertyTypesTest, NameTableHoldsTheDocumentNames) {
-    const NameTable names;
-    EXPECT_EQ(std::string(names.property), "kestrel_sc:property");
-    EXPECT_EQ(std::string(names.propertyArray), "kestrel_sc:property_array");
-    EXPECT_EQ(std::string(names.type), "type");
-    EXPECT_EQ(std::string(names.name), "name");
-    EXPECT_EQ(std::string(names.value), "value");
-    EXPECT_EQ(std::string(names.arrayCount), "count");
-    EXPECT_EQ(names.arrayName, names.name);
-    EXPECT_EQ(names.arrayType, names.type);
-}
-
-TEST(PropertyTypesTest, IntegersNarrowAndReinterpretAsDocumented) {
-    EXPECT_EQ(PropertyTraits<std::uint32_t>::ToKind(4294967295u), -1);
-    EXPECT_EQ(PropertyTraits<std::uint64_t>::ToKind(18446744073709551615u), -1);
-    EXPECT_EQ(PropertyTraits<std::uint8_t>::ToKind(255), 255);
-    EXPECT_EQ(PropertyTraits<std::int8_t>::ToKind(-1), -1);
-    EXPECT_EQ(PropertyTraits<std::int8_t>::FromKind(300), 44);
-    EXPECT_EQ(PropertyTraits<std::int16_t>::FromKind(32768), -32768);
-    EXPECT_EQ(PropertyTraits<std::uint32_t>::FromKind(-1), 4294967295u);
-    EXPECT_EQ(PropertyTraits<Color>::FromKind(0x11223344u).GetAsHex(), 0x11223344u);
-}
-
 }  // namespace

@@ -4,8 +4,7 @@
 
 #include <string>
 
-#include "geometry/XmlElem.h"
-#include "kernel/SerializedContentElement.h"
+#include "Documents.h"
 
 namespace {
 
@@ -28,16 +27,6 @@ std::string Outline(const SerializedContentElement& element) {
     return out + ")";
 }
 
-std::string ParseToOutline(const std::string& xml) {
-    XmlElem* root = ParseXml(xml, false, nullptr);
-    EXPECT_NE(root, nullptr) << xml;
-    SmartPtr<SerializedContentElement> top(SerializedContentElement::CreateTopElement("figure"));
-    serializedContent::XmlParser parser;
-    EXPECT_TRUE(parser.Parse(root, top.get()));
-    FreeXml(root);
-    return Outline(*top);
-}
-
 struct WalkCase {
     const char* name;
     const char* xml;
@@ -47,7 +36,7 @@ struct WalkCase {
 class ElementWalkTest : public testing::TestWithParam<WalkCase> {};
 
 TEST_P(ElementWalkTest, BuildsTheContentTree) {
-    EXPECT_EQ(ParseToOutline(GetParam().xml), GetParam().outline);
+    EXPECT_EQ(Outline(*documents::Read(GetParam().xml)), GetParam().outline);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -86,6 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "figure(l1(l2(l3(l4(l5(l6(l7(l8(l9(l10))))))))))"}),
     [](const testing::TestParamInfo<WalkCase>& info) { return info.param.name; });
 
+// Null root or top: nothing is added, and the walk still succeeds.
 TEST(XmlParserTest, NullRootOrTopAddsNothing) {
     serializedContent::XmlParser parser;
     SmartPtr<SerializedContentElement> top(SerializedContentElement::CreateTopElement("figure"));
@@ -104,11 +94,7 @@ TEST(XmlParserTest, MillionLevelsDeepDoesNotRecurse) {
     for (int i = 0; i < kDepth; ++i)
         text += "</a>";
     text += "</r>";
-    XmlElem* root = ParseXml(text, false, nullptr);
-    ASSERT_NE(root, nullptr);
-    SmartPtr<SerializedContentElement> top(SerializedContentElement::CreateTopElement("figure"));
-    serializedContent::XmlParser().Parse(root, top.get());
-    FreeXml(root);
+    SmartPtr<SerializedContentElement> top = documents::Read(text);
     int depth = 0;
     for (const SerializedContentElement* e = top.get(); e->GetChildCount(); e = e->GetChild(0)) {
         EXPECT_FALSE(e->GetChild(0)->IsOpen());

@@ -29,24 +29,24 @@ class Derived : public Probe {
     using Probe::Probe;
 };
 
-TEST(RefCountedTest, LastReleaseAsksTheHookWithOneReferencePutBack) {
-    std::vector<const char*> log;
-    auto* probe = new Probe(log, true);
-    {
-        SmartPtr<Probe> held(probe);
+// The hook sees one reference put back; refusing keeps the object with that reference.
+TEST(RefCountedTest, LastReleaseAsksTheHookWhichMayKeepTheObject) {
+    for (const bool agree : {true, false}) {
+        std::vector<const char*> log;
+        auto* probe = new Probe(log, agree);
+        {
+            SmartPtr<Probe> held(probe);
+            EXPECT_EQ(probe->GetReferenceCount(), 1);
+        }
+        if (agree) {
+            EXPECT_EQ(log, (std::vector<const char*>{"hook", "deleted"}));
+            continue;
+        }
+        EXPECT_EQ(log, (std::vector<const char*>{"hook"}));
+        EXPECT_EQ(probe->seenDuringHook, 1);
         EXPECT_EQ(probe->GetReferenceCount(), 1);
+        delete probe;
     }
-    EXPECT_EQ(log, (std::vector<const char*>{"hook", "deleted"}));
-}
-
-TEST(RefCountedTest, HookThatRefusesKeepsTheObject) {
-    std::vector<const char*> log;
-    auto* probe = new Probe(log, false);
-    { SmartPtr<Probe> held(probe); }
-    EXPECT_EQ(log, (std::vector<const char*>{"hook"}));
-    EXPECT_EQ(probe->seenDuringHook, 1);
-    EXPECT_EQ(probe->GetReferenceCount(), 1);  // the reference put back stays
-    delete probe;
 }
 
 TEST(SmartPtrTest, AssignmentTakesTheNewReferenceBeforeReleasingTheOld) {
