@@ -214,9 +214,10 @@ private:
 GEOMETRY_API XmlElem* NewXmlElem(const Symbol& name, bool reserved);
 
 // Parses XML text into a new element tree and gives its root element, or null when the text is
-// not well-formed XML, then filling *error (when given) with "line:column: reason". With
+// not well-formed XML 1.0, then filling *error (when given) with "line:column: reason". With
 // keepWhitespace true, character data made only of white space is kept in element text.
-// Document type declarations are accepted but no entity is ever expanded or fetched.
+// Entities declared in the document's internal subset are expanded within a budget against
+// amplification; external entities are never fetched, and a reference to one is refused.
 GEOMETRY_API XmlElem* ParseXml(const std::string& text, bool keepWhitespace, std::string* error);
 
 // Frees a tree made by ParseXml or NewXmlElem (any root without a parent); null is ignored.
