@@ -33,7 +33,7 @@
 #include "geometry/MeshBuilder.h"
 #include "geometry/XmlElem.h"
 #include "kernel/SerializedContentVisitor.h"
-#include "kestrel/Content.h"
+#include "kestrel/load/Content.h"
 #include "serializedContent/xmlwriter/XmlParser.h"
 #include "serializedContent/xmlwriter/XmlWriter.h"
 #include "utilities/LargeBuffer.h"

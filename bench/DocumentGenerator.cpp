@@ -10,7 +10,7 @@
 
 #include "geometry/Image.h"
 #include "geometry/MeshBuilder.h"
-#include "kestrel/Content.h"
+#include "kestrel/load/Content.h"
 
 namespace kestrelbench {
 

@@ -10,7 +10,7 @@
 
 #include "geometry/XmlElem.h"
 #include "kernel/SerializedContentElement.h"
-#include "kestrel/Content.h"
+#include "kestrel/load/Content.h"
 #include "serializedContent/xmlwriter/XmlParser.h"
 
 namespace {

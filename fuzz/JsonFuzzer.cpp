@@ -6,17 +6,17 @@
 #include <string>
 #include <string_view>
 
-#include "ContentJson.h"
+#include "kestrel/json/ContentJson.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    contentjson::JsonReadResult read = contentjson::ReadContentJson(text);
+    kestrel::json::JsonReadResult read = kestrel::json::ReadContentJson(text);
     (void)read.description();
     if (!read)
         return 0;
-    const std::string canonical = contentjson::WriteContentJson(*read.tree);
-    contentjson::JsonReadResult again = contentjson::ReadContentJson(canonical);
-    if (!again || contentjson::WriteContentJson(*again.tree) != canonical)
+    const std::string canonical = kestrel::json::WriteContentJson(*read.tree);
+    kestrel::json::JsonReadResult again = kestrel::json::ReadContentJson(canonical);
+    if (!again || kestrel::json::WriteContentJson(*again.tree) != canonical)
         std::abort();
     return 0;
 }

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "DocumentGenerator.h"
-#include "kestrel/Content.h"
+#include "kestrel/load/Content.h"
 
 int main(int argc, char** argv) {
     std::string kindName, sizeText, output;

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "kestrel/Content.h"
+#include "kestrel/load/Content.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

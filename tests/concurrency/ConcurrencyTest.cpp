@@ -12,7 +12,7 @@
 
 #include "kernel/Anchor.h"
 #include "kernel/AsyncEvent.h"
-#include "kestrel/Content.h"
+#include "kestrel/load/Content.h"
 #include "serializedContent/SerializedContentParser.h"
 #include "serializedContent/TestFiles.h"
 

@@ -1,4 +1,4 @@
-#include "kestrel/Content.h"
+#include "kestrel/load/Content.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -403,10 +403,10 @@ TEST(ContentTest, DescriptionLeavesOutWhatIsUnknown) {
     Error none;
     EXPECT_FALSE(none);
     EXPECT_EQ(none.description(), "");
-    Error plain{Error::LoadFailed, "refused", "", 0, 0};
+    Error plain{Error::LoadFailed, "refused", "", 0, 0, ""};
     EXPECT_TRUE(plain);
     EXPECT_EQ(plain.description(), "refused");
-    Error placed{Error::Malformed, "bad tag", "a.xml", 4, 9};
+    Error placed{Error::Malformed, "bad tag", "a.xml", 4, 9, "Error loading orbifile."};
     EXPECT_EQ(placed.description(), "a.xml:4:9: bad tag");
 }
 

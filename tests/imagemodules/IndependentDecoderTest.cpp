@@ -5,12 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "ImageFiles.h"
 #include "ImageTestSupport.h"
+#include "kestrel/images/ImageFiles.h"
 
 namespace {
 
 using namespace imagetest;
+using kestrel::images::ReadImageFile;
+using kestrel::images::WritePng;
 
 // Files in every layout both the module and stb read; pixel values stay away from palette ends
 // and from 16-bit channel values the two may scale one apart.

@@ -46,7 +46,11 @@ foreach(file
     lib/libkestrel_kernel.so.${VERSION} lib/libkestrel_kernel.so
     lib/libserializedContent.so lib/libserializedContent.so.0 lib/libkestrel_content.so.0
     lib/libimage_bmp.so
-    include/kestrel-sc/kestrel/Content.h include/kestrel-sc/kernel/SerializedContentElement.h
+    include/kestrel-sc/kestrel/Error.h include/kestrel-sc/kestrel/Export.h
+    include/kestrel-sc/kestrel/load/Content.h include/kestrel-sc/kestrel/load/Module.h
+    include/kestrel-sc/kestrel/files/AtomicFile.h include/kestrel-sc/kestrel/json/ContentJson.h
+    include/kestrel-sc/kestrel/values/ValueTraits.h include/kestrel-sc/kestrel/check/Checker.h
+    include/kestrel-sc/kernel/SerializedContentElement.h
     include/kestrel-sc/serializedContent/Export.h
     include/kestrel-sc/serializedContent/SerializedContentParser.h
     include/kestrel-sc/serializedContent/xmlwriter/XmlParser.h
@@ -61,7 +65,8 @@ foreach(file
   endif()
 endforeach()
 foreach(file include/kestrel-sc/serializedContent/LongPath.h
-    include/kestrel-sc/serializedContent/xmlwriter/ShapeWalkers.h)
+    include/kestrel-sc/serializedContent/xmlwriter/ShapeWalkers.h
+    include/kestrel-sc/kestrel/load/Errors.h include/kestrel-sc/kestrel/Content.h)
   if(EXISTS ${prefix}/${file})
     message(FATAL_ERROR "a private header was installed: ${file}")
   endif()

@@ -30,7 +30,7 @@
 
 #include "geometry/Image.h"
 #include "geometry/MeshBuilder.h"
-#include "kestrel/Content.h"
+#include "kestrel/load/Content.h"
 #include "serializedContent/TestFiles.h"
 #include "utilities/Base64.h"
 

@@ -15,7 +15,7 @@
 #include "geometry/Image.h"
 #include "geometry/MeshBuilder.h"
 #include "geometry/ValueComponents.h"
-#include "serializedContent/xmlwriter/PropertyTypes.h"
+#include "kestrel/values/ValueTraits.h"
 #include "utilities/Utf8.h"
 
 namespace randomcontent {
@@ -354,54 +354,32 @@ private:
         element->AddPropertyValue(name, PropertyValue(std::move(values)));
     }
 
-    template <class... Ts>
-    static void AppendSingles(std::vector<PropertyAdder>& adders,
-                              serializedContent::TypeList<Ts...>) {
-        (adders.push_back(&Generator::AddSingle<Ts>), ...);
-    }
-    template <class... Ts>
-    static void AppendArrays(std::vector<PropertyAdder>& adders,
-                             serializedContent::TypeList<Ts...>) {
-        (adders.push_back(&Generator::AddArray<Ts>), ...);
-    }
-
-    // Every type with a type name in the format, from the shared type table.
-    static const std::vector<PropertyAdder>& XmlAdders() {
-        static const std::vector<PropertyAdder> adders = [] {
-            std::vector<PropertyAdder> list;
-            AppendSingles(list, serializedContent::SingleValueTypes{});
-            AppendSingles(list, serializedContent::TypeList<SmartPtr<Shape>, SmartPtr<Image>>{});
-            AppendArrays(list, serializedContent::ArrayValueTypes{});
-            return list;
-        }();
-        return adders;
-    }
-
-    // Every alternative a property value can hold.
-    template <std::size_t... I>
-    static std::vector<PropertyAdder> AllAdders(std::index_sequence<I...>) {
+    // Every type content files give back as it was (for Target::Xml) or every type (JSON), from
+    // the value table. Shape lists are written, but load as separate shape properties.
+    static std::vector<PropertyAdder> Adders(bool xmlOnly) {
         std::vector<PropertyAdder> list;
-        (list.push_back(&Generator::AddAlternative<std::variant_alternative_t<I, PropertyValue>>),
-         ...);
+        kestrel::values::ForEachType([&]<class T>() {
+            constexpr bool comesBack = kestrel::values::ValueTraits<T>::xmlCarries &&
+                                       !std::is_same_v<T, std::vector<SmartPtr<Shape>>>;
+            if (!xmlOnly || comesBack)
+                list.push_back(&Generator::AddAlternative<T>);
+        });
         return list;
     }
-    static const std::vector<PropertyAdder>& JsonAdders() {
-        static const std::vector<PropertyAdder> adders =
-            AllAdders(std::make_index_sequence<std::variant_size_v<PropertyValue>>{});
+    static const std::vector<PropertyAdder>& XmlAdders() {
+        static const std::vector<PropertyAdder> adders = Adders(true);
         return adders;
     }
-
-    template <class T>
-    struct IsVector : std::false_type {};
-    template <class T>
-    struct IsVector<std::vector<T>> : std::true_type {
-        using Element = T;
-    };
+    static const std::vector<PropertyAdder>& JsonAdders() {
+        static const std::vector<PropertyAdder> adders = Adders(false);
+        return adders;
+    }
 
     template <class T>
     void AddAlternative(SerializedContentElement* element, const Symbol& name) {
-        if constexpr (IsVector<T>::value)
-            AddArray<typename IsVector<T>::Element>(element, name);
+        using Traits = kestrel::values::ValueTraits<T>;
+        if constexpr (Traits::isArray)
+            AddArray<typename Traits::Item>(element, name);
         else
             AddSingle<T>(element, name);
     }

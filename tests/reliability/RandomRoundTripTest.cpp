@@ -12,9 +12,9 @@
 #include <functional>
 #include <string>
 
-#include "ContentJson.h"
 #include "RandomContent.h"
-#include "kestrel/Content.h"
+#include "kestrel/json/ContentJson.h"
+#include "kestrel/load/Content.h"
 #include "serializedContent/ContentCompare.h"
 #include "serializedContent/TestFiles.h"
 
@@ -79,14 +79,14 @@ Trip ThroughXmlFile(const SerializedContentElement& tree, const testfiles::TempD
 // The canonical JSON form, written and read back; writing the result again gives the same text.
 Trip ThroughJson(const SerializedContentElement& tree, const testfiles::TempDir&) {
     Trip trip;
-    trip.text = contentjson::WriteContentJson(tree);
-    contentjson::JsonReadResult read = contentjson::ReadContentJson(trip.text);
+    trip.text = kestrel::json::WriteContentJson(tree);
+    kestrel::json::JsonReadResult read = kestrel::json::ReadContentJson(trip.text);
     if (!read) {
         trip.failure = "ReadContentJson: " + read.description();
         return trip;
     }
     trip.tree = read.tree;
-    const std::string again = contentjson::WriteContentJson(*trip.tree);
+    const std::string again = kestrel::json::WriteContentJson(*trip.tree);
     if (again != trip.text)
         trip.failure = "writing the read tree gives other JSON:\n" + again;
     return trip;

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "kestrel/Content.h"
+#include "kestrel/load/Content.h"
 #include "serializedContent/LongPath.h"
 #include "utilities/FileSystem.h"
 #include "utilities/RefCounted.h"

@@ -62,11 +62,11 @@ void CatIntoDirectory(const CatOptions& options, ToolContext& context) {
     if (refused)
         return;
 
-    ContentModule module;
+    kestrel::Module module;
     for (const std::string& input : options.inputs) {
         if (DetectForm(input) == InputForm::Xml) {
             std::string error;
-            module = ContentModule::Open(context.modulePath, error);
+            module = OpenToolModule(context.modulePath, error);
             if (!module) {
                 context.Fail("cannot open the serialized-content module: " + error, kExitUsage);
                 return;

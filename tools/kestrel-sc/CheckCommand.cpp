@@ -1,95 +1,19 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <iostream>
 
 #include <nlohmann/json.hpp>
 
-#include "Checker.h"
 #include "Commands.h"
-#include "FilePath.h"
 #include "Parallel.h"
+#include "kestrel/check/Checker.h"
+#include "kestrel/files/FilePath.h"
 
 namespace kestrelsc {
 
-namespace {
-
-// Reads the whole of a regular file. Anything else is refused before it is read, as the loader
-// refuses it: a FIFO or a device could block or never end.
-bool ReadRegularFile(const std::string& path, std::string& text, std::string& error) {
-#if defined(_WIN32)
-    // Windows has no FIFOs to block on; the file is told apart first and read through its
-    // wide name.
-    const toolfiles::FileStatus status = toolfiles::StatFile(path);
-    if (status.error != 0) {
-        error = std::strerror(status.error);
-        return false;
-    }
-    if (status.directory || !status.regular) {
-        error = status.directory ? "is a directory" : "not a regular file";
-        return false;
-    }
-    errno = 0;
-    std::ifstream in(toolfiles::PathOf(path), std::ios::binary);
-    if (!in) {
-        error = std::strerror(errno ? errno : EACCES);
-        return false;
-    }
-    text.clear();
-    text.reserve(static_cast<std::size_t>(status.size));
-    char buffer[65536];
-    while (in) {
-        in.read(buffer, sizeof buffer);
-        text.append(buffer, static_cast<std::size_t>(in.gcount()));
-    }
-    if (in.bad()) {
-        error = std::strerror(EIO);
-        return false;
-    }
-    return true;
-#else
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0;
-    if (!ok) {
-        error = std::strerror(errno);
-    } else if (S_ISDIR(info.st_mode)) {
-        error = "is a directory";
-        ok = false;
-    } else if (!S_ISREG(info.st_mode)) {
-        error = "not a regular file";
-        ok = false;
-    }
-    text.clear();
-    if (ok)
-        text.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[65536];
-    while (ok) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got > 0) {
-            text.append(buffer, static_cast<std::size_t>(got));
-        } else if (got == 0) {
-            break;
-        } else if (errno != EINTR) {
-            error = std::strerror(errno);
-            ok = false;
-        }
-    }
-    ::close(fd);
-    return ok;
-#endif
-}
-
-}  // namespace
+using kestrel::check::CheckDocument;
+using kestrel::check::Finding;
+using kestrel::check::Severity;
+using kestrel::check::SeverityName;
 
 void AddCheckCommand(CLI::App& app, ToolContext& context) {
     struct Options {
@@ -159,7 +83,7 @@ void AddCheckCommand(CLI::App& app, ToolContext& context) {
             const std::string& path = options->inputs[index];
             Report report{worker, {}, nlohmann::json::array(), {}};
             std::string text, error;
-            if (!ReadRegularFile(path, text, error)) {
+            if (!kestrel::files::ReadRegularFile(path, text, error)) {
                 report.context.Fail(path + ": " + error, kExitUsage);
                 return report;
             }

@@ -6,7 +6,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include "ContentModule.h"
 #include "Input.h"
 #include "Progress.h"
 
@@ -48,7 +47,8 @@ struct ToolContext {
     void Merge(const ToolContext& worker);
     // Loads path (XML through the module, or JSON); false after reporting the failure. module,
     // if set, is the module already opened from modulePath.
-    bool Load(const std::string& path, LoadOutcome& outcome, const ContentModule* module = nullptr);
+    bool Load(const std::string& path, LoadOutcome& outcome,
+              const kestrel::Module* module = nullptr);
     // Writes text to path atomically ("-" or empty: stdout); false after reporting the failure.
     bool Write(const std::string& path, const std::string& text);
     // Writes tree to path in form, atomically; false after reporting the failure.

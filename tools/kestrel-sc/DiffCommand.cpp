@@ -1,7 +1,10 @@
 #include "Commands.h"
-#include "ContentDiff.h"
+#include "kestrel/diff/ContentDiff.h"
 
 namespace kestrelsc {
+
+using kestrel::diff::Difference;
+using kestrel::diff::DiffOptions;
 
 void AddDiffCommand(CLI::App& app, ToolContext& context) {
     struct Options {
@@ -62,16 +65,16 @@ void AddDiffCommand(CLI::App& app, ToolContext& context) {
             return;
         }
         const std::vector<Difference> differences =
-            DiffContent(*first.tree, *second.tree, options->diff);
+            kestrel::diff::DiffContent(*first.tree, *second.tree, options->diff);
         std::string text;
         if (options->brief) {
             if (!differences.empty())
                 text = options->first + " and " + options->second + " differ\n";
         } else if (options->format == "json") {
-            text = DifferencesToJson(differences);
+            text = kestrel::diff::DifferencesToJson(differences);
         } else {
             for (const Difference& difference : differences)
-                text += FormatDifference(difference) + '\n';
+                text += kestrel::diff::FormatDifference(difference) + '\n';
         }
         if (!text.empty() && !context.Write("-", text)) {
             context.status = kExitUsage;

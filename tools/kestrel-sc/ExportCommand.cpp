@@ -5,11 +5,9 @@
 #include <vector>
 
 #include "Commands.h"
-#include "ContentPath.h"
-#include "ImageFiles.h"
-#include "MeshFiles.h"
-#include "geometry/MeshBuilder.h"
-#include "kernel/SerializedContentElement.h"
+#include "kestrel/images/ImageFiles.h"
+#include "kestrel/meshes/MeshFiles.h"
+#include "kestrel/paths/ContentPath.h"
 
 namespace kestrelsc {
 
@@ -19,7 +17,7 @@ namespace {
 // outside [A-Za-z0-9._-] replaced by '_' and a number added when the name is already taken.
 std::string FileStem(const SerializedContentElement& element, const Symbol& property,
                      std::set<std::string>& taken) {
-    std::string path = PathOf(element);
+    std::string path = kestrel::paths::PathOf(element);
     std::size_t slash = path.find('/');
     std::string stem = (slash == std::string::npos ? std::string() : path.substr(slash + 1));
     for (char& c : stem) {
@@ -71,8 +69,9 @@ void AddExportCommand(CLI::App& app, ToolContext& context) {
         LoadOutcome outcome;
         if (!context.Load(options->input, outcome))
             return;
-        const meshfiles::MeshFormat format =
-            options->meshFormat == "obj" ? meshfiles::MeshFormat::Obj : meshfiles::MeshFormat::Ply;
+        namespace meshes = kestrel::meshes;
+        const meshes::MeshFormat format =
+            options->meshFormat == "obj" ? meshes::MeshFormat::Obj : meshes::MeshFormat::Ply;
         std::set<std::string> takenShapes, takenImages;
         std::size_t written = 0;
         auto prepare = [&](const std::string& directory) {
@@ -95,7 +94,7 @@ void AddExportCommand(CLI::App& app, ToolContext& context) {
                  (FileStem(element, name, takenShapes) + "." + options->meshFormat))
                     .string();
             std::string error;
-            if (!meshfiles::WriteMeshFile(ExtractMesh(*shape), path, format, error)) {
+            if (!meshes::WriteMeshFile(ExtractMesh(*shape), path, format, error)) {
                 context.Fail(error);
                 return false;
             }
@@ -126,7 +125,7 @@ void AddExportCommand(CLI::App& app, ToolContext& context) {
                          (FileStem(*element, property.name, takenImages) + ".png"))
                             .string();
                     std::string error;
-                    if (!WritePng(**image, path, error)) {
+                    if (!kestrel::images::WritePng(**image, path, error)) {
                         context.Fail(error);
                         return;
                     }

@@ -1,9 +1,8 @@
 #include "Commands.h"
-#include "ContentJson.h"
-#include "ContentPath.h"
 #include "TreePrinter.h"
-#include "ValueFormat.h"
-#include "kernel/SerializedContentElement.h"
+#include "kestrel/json/ContentJson.h"
+#include "kestrel/paths/ContentPath.h"
+#include "kestrel/values/ValueFormat.h"
 
 namespace kestrelsc {
 
@@ -32,14 +31,14 @@ void AddGetCommand(CLI::App& app, ToolContext& context) {
             return;
         const std::size_t at = options->path.rfind('@');
         const std::string elementPath = options->path.substr(0, at);
-        SerializedContentElement* element = FindElement(*outcome.tree, elementPath);
+        SerializedContentElement* element = kestrel::paths::FindElement(*outcome.tree, elementPath);
         if (!element) {
             context.Fail(options->input + ": no element at '" + elementPath + "'");
             return;
         }
         if (at == std::string::npos) {
             if (options->json) {
-                context.Write("-", contentjson::WriteContentJson(*element));
+                context.Write("-", kestrel::json::WriteContentJson(*element));
                 return;
             }
             std::string text, error;
@@ -50,14 +49,14 @@ void AddGetCommand(CLI::App& app, ToolContext& context) {
         const Symbol name(options->path.substr(at + 1));
         const SerializedContentElement::Property* property = element->FindProperty(name);
         if (!property) {
-            context.Fail(options->input + ": '" + PathOf(*element) + "' has no property '" +
-                         std::string(name) + "'");
+            context.Fail(options->input + ": '" + kestrel::paths::PathOf(*element) +
+                         "' has no property '" + std::string(name) + "'");
             return;
         }
         if (options->json) {
-            context.Write("-", contentjson::WritePropertyJson(*property));
+            context.Write("-", kestrel::json::WritePropertyJson(*property));
         } else {
-            context.Write("-", ValueSummary(property->value, SIZE_MAX) + "\n");
+            context.Write("-", kestrel::values::ValueSummary(property->value, SIZE_MAX) + "\n");
         }
     });
 }

@@ -1,11 +1,9 @@
 #include <functional>
 
 #include "Commands.h"
-#include "ContentPath.h"
-#include "ImageFiles.h"
-#include "MeshFiles.h"
-#include "geometry/MeshBuilder.h"
-#include "kernel/SerializedContentElement.h"
+#include "kestrel/images/ImageFiles.h"
+#include "kestrel/meshes/MeshFiles.h"
+#include "kestrel/paths/ContentPath.h"
 
 namespace kestrelsc {
 
@@ -43,7 +41,8 @@ void AddImport(CLI::App& app, ToolContext& context, const char* command, const c
         LoadOutcome outcome;
         if (!context.Load(options->into, outcome))
             return;
-        SerializedContentElement* element = MakeElement(*outcome.tree, options->element);
+        SerializedContentElement* element =
+            kestrel::paths::MakeElement(*outcome.tree, options->element);
         if (element == outcome.tree.get()) {
             context.Fail("--element must name an element below the top element", kExitUsage);
             return;
@@ -62,7 +61,7 @@ void AddImportCommands(CLI::App& app, ToolContext& context) {
               "--name mesh",
               [](const std::string& path, PropertyValue& value, std::string& error) {
                   MeshData mesh;
-                  if (!meshfiles::ReadMeshFile(path, mesh, error))
+                  if (!kestrel::meshes::ReadMeshFile(path, mesh, error))
                       return false;
                   SmartPtr<Shape> shape = MakeMeshShape(mesh.positions, mesh.indices);
                   if (!shape) {
@@ -77,7 +76,7 @@ void AddImportCommands(CLI::App& app, ToolContext& context) {
               "kestrel-sc import-image logo.png --into scene.xml --element branding "
               "--name logo",
               [](const std::string& path, PropertyValue& value, std::string& error) {
-                  SmartPtr<Image> image = ReadImageFile(path, error);
+                  SmartPtr<Image> image = kestrel::images::ReadImageFile(path, error);
                   if (!image)
                       return false;
                   value = image;

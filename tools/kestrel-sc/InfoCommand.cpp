@@ -5,10 +5,9 @@
 #include <nlohmann/json.hpp>
 
 #include "Commands.h"
-#include "FilePath.h"
-#include "ValueFormat.h"
-#include "geometry/MeshBuilder.h"
-#include "kernel/SerializedContentElement.h"
+#include "kestrel/files/FilePath.h"
+#include "kestrel/meshes/MeshFiles.h"
+#include "kestrel/values/ValueFormat.h"
 
 namespace kestrelsc {
 
@@ -37,7 +36,7 @@ struct Summary {
 
     void Add(const PropertyValue& value) {
         ++properties;
-        ++byType[TypeName(value)];
+        ++byType[kestrel::values::TypeName(value)];
         std::visit(
             [this]<class T>(const T& held) {
                 if constexpr (std::is_same_v<T, SmartPtr<Shape>>) {
@@ -49,9 +48,7 @@ struct Summary {
                 } else if constexpr (std::is_same_v<T, SmartPtr<Image>>) {
                     if (!held)
                         return;
-                    images.push_back(std::to_string(held->GetWidth()) + " x " +
-                                     std::to_string(held->GetHeight()) + " " +
-                                     PixelFormatName(held->GetFormat()));
+                    images.push_back(kestrel::values::ImageSummary(*held));
                     payloadBytes += held->GetPixelBytes();
                 } else if constexpr (requires {
                                          held.size();
@@ -116,7 +113,7 @@ void AddInfoCommand(CLI::App& app, ToolContext& context) {
         if (!context.Load(options->input, outcome))
             return;
         const Summary s = Summarize(*outcome.tree);
-        const toolfiles::FileStatus file = toolfiles::StatFile(options->input);
+        const kestrel::files::FileStatus file = kestrel::files::StatFile(options->input);
         const std::uint64_t fileBytes = file.error == 0 ? file.size : 0;
         if (options->json) {
             nlohmann::ordered_json json;

@@ -1,17 +1,21 @@
 #include "Input.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
-#include "ContentJson.h"
-#include "FilePath.h"
+#include "kestrel/files/FilePath.h"
+#include "kestrel/json/ContentJson.h"
 
 namespace kestrelsc {
 
+namespace files = kestrel::files;
+
 InputForm DetectForm(const std::string& path) {
-    if (!toolfiles::StatFile(path).regular)
+    if (!files::StatFile(path).regular)
         return InputForm::Xml;
-    std::ifstream in(toolfiles::PathOf(path), std::ios::binary);
+    std::ifstream in(files::PathOf(path), std::ios::binary);
     char buffer[4096];
     in.read(buffer, sizeof buffer);
     std::string_view head(buffer, static_cast<std::size_t>(in.gcount()));
@@ -23,15 +27,28 @@ InputForm DetectForm(const std::string& path) {
 
 namespace {
 
+std::string FindModule() {
+    if (const char* named = std::getenv("KESTREL_SC_MODULE"); named && *named)
+        return named;
+    const std::string file = kestrel::ModuleFileName();
+    const std::filesystem::path here = files::ExecutableDirectory();
+    for (const std::filesystem::path& candidate : {here / ".." / "lib" / file, here / file}) {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(candidate, error))
+            return files::Utf8Of(candidate);
+    }
+    return files::Utf8Of(here / ".." / "lib" / file);
+}
+
 // The size of a regular file, for progress; 0 when it cannot be told.
 std::uint64_t FileSize(const std::string& path) {
-    const toolfiles::FileStatus status = toolfiles::StatFile(path);
+    const files::FileStatus status = files::StatFile(path);
     return status.error == 0 && status.regular ? status.size : 0;
 }
 
 // Reads the whole file in blocks so the meter can follow; false when it cannot be read.
 bool ReadFile(const std::string& path, std::string& text, ProgressMeter& meter) {
-    std::ifstream in(toolfiles::PathOf(path), std::ios::binary);
+    std::ifstream in(files::PathOf(path), std::ios::binary);
     if (!in)
         return false;
     constexpr std::size_t kBlock = 1 << 20;
@@ -48,10 +65,40 @@ bool ReadFile(const std::string& path, std::string& text, ProgressMeter& meter) 
     return in.eof() && !in.bad();
 }
 
+// A failed load as the tool reports it: the file, where in it, why, and in parentheses what the
+// module said.
+std::string Describe(const kestrel::Error& error) {
+    switch (error.code) {
+        case kestrel::Error::ModuleUnavailable:
+        case kestrel::Error::Cancelled:
+            return error.message;
+        case kestrel::Error::LoadFailed:
+        case kestrel::Error::Internal:
+            return error.path + ": " + error.message;
+        default:
+            break;
+    }
+    std::string where = error.path;
+    if (error.line != 0)
+        where += ':' + std::to_string(error.line) + ':' + std::to_string(error.column);
+    return where + ": " + error.message + " (" + error.moduleMessage + ")";
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point started) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
 }  // namespace
 
+kestrel::Module OpenToolModule(const std::string& path, std::string& error) {
+    kestrel::ModuleResult opened = kestrel::OpenModule(path.empty() ? FindModule() : path);
+    if (!opened)
+        error = opened.error.moduleMessage;
+    return opened.module;
+}
+
 int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcome& outcome,
-              ProgressMode progress, const ContentModule* opened) {
+              ProgressMode progress, const kestrel::Module* opened) {
     if (DetectForm(path) == InputForm::Json) {
         auto started = std::chrono::steady_clock::now();
         ProgressMeter meter(progress, "loading", FileSize(path));
@@ -60,10 +107,9 @@ int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcom
             outcome.error = path + ": cannot be read";
             return 1;
         }
-        contentjson::JsonReadResult result = contentjson::ReadContentJson(text);
+        kestrel::json::JsonReadResult result = kestrel::json::ReadContentJson(text);
         meter.Finish(text.size());
-        outcome.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        outcome.seconds = SecondsSince(started);
         if (!result) {
             outcome.error = path + ": " + result.description();
             return 1;
@@ -71,10 +117,10 @@ int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcom
         outcome.tree = result.tree;
         return 0;
     }
-    ContentModule own;
+    kestrel::Module own;
     if (!opened || !*opened) {
         std::string error;
-        own = ContentModule::Open(modulePath, error);
+        own = OpenToolModule(modulePath, error);
         if (!own) {
             outcome.error = "cannot open the serialized-content module: " + error;
             return 2;
@@ -83,10 +129,18 @@ int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcom
     }
     ProgressMeter meter(progress, "loading", FileSize(path));
     meter.Tick();
-    outcome = opened->Load(path, [&meter] { meter.Tick(); });
-    if (outcome)
-        meter.Finish(FileSize(path));
-    return outcome ? 0 : 1;
+    kestrel::LoadOptions options;
+    options.waiting = [&meter] { meter.Tick(); };
+    const auto started = std::chrono::steady_clock::now();
+    kestrel::LoadResult loaded = opened->Load(path, options);
+    outcome.seconds = SecondsSince(started);
+    if (!loaded) {
+        outcome.error = Describe(loaded.error);
+        return 1;
+    }
+    outcome.tree = std::move(loaded.tree);
+    meter.Finish(FileSize(path));
+    return 0;
 }
 
 }  // namespace kestrelsc

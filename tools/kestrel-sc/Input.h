@@ -3,10 +3,19 @@
 
 #include <string>
 
-#include "ContentModule.h"
 #include "Progress.h"
+#include "kestrel/load/Module.h"
 
 namespace kestrelsc {
+
+// The result of loading one input.
+struct LoadOutcome {
+    SmartPtr<SerializedContentElement> tree;  // the tree below "figure"; null on failure
+    std::string error;                        // what went wrong, for the user
+    double seconds = 0;                       // wall time of the load
+
+    explicit operator bool() const noexcept { return static_cast<bool>(tree); }
+};
 
 // The forms an input can come in.
 enum class InputForm { Xml, Json };
@@ -15,12 +24,16 @@ enum class InputForm { Xml, Json };
 // order mark: '{' is JSON, anything else (or a file that cannot be read) a content file.
 InputForm DetectForm(const std::string& path);
 
+// Opens the module library at path; an empty path finds it beside the tool (../lib or the
+// tool's own directory) unless KESTREL_SC_MODULE names it. On failure error says why.
+kestrel::Module OpenToolModule(const std::string& path, std::string& error);
+
 // Loads path in its form. A content file goes through the module opened from modulePath (see
-// ContentModule::Open); JSON is read directly. On failure outcome.error says why, and the result
-// is the exit status (1: the input is bad, 2: the module could not be opened). Progress is drawn
-// on stderr as mode says. opened, if set and open, is used instead of opening the module again;
+// OpenToolModule); JSON is read directly. On failure outcome.error says why, and the result is
+// the exit status (1: the input is bad, 2: the module could not be opened). Progress is drawn on
+// stderr as mode says. opened, if set and open, is used instead of opening the module again;
 // loads through one opened module may run on several threads at once.
 int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcome& outcome,
-              ProgressMode progress = ProgressMode::Off, const ContentModule* opened = nullptr);
+              ProgressMode progress = ProgressMode::Off, const kestrel::Module* opened = nullptr);
 
 }  // namespace kestrelsc

@@ -1,13 +1,10 @@
 #include "OutputFile.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
-#include "AtomicFile.h"
+#include "kestrel/files/AtomicFile.h"
+#include "kestrel/files/Console.h"
 
 namespace kestrelsc {
 
@@ -16,7 +13,7 @@ bool WriteOutput(const std::string& path, const std::string& text, std::string& 
     if (!path.empty() && path != "-") {
         // Blocks of a few megabytes keep a progress bar moving without slowing the write.
         constexpr std::size_t kBlock = std::size_t{4} << 20;
-        return toolfiles::WriteFileAtomically(
+        return kestrel::files::WriteFileAtomically(
             path,
             [&](std::FILE* file) {
                 for (std::size_t done = 0; done < text.size();) {
@@ -31,18 +28,7 @@ bool WriteOutput(const std::string& path, const std::string& text, std::string& 
             },
             error);
     }
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            error = std::string("cannot write to standard output: ") + std::strerror(errno);
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
+    return kestrel::files::WriteStandardOutput(text, error);
 }
 
 }  // namespace kestrelsc

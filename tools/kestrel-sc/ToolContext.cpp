@@ -1,14 +1,15 @@
-#include <unistd.h>
-
 #include <algorithm>
 #include <iostream>
 #include <vector>
 
 #include "Commands.h"
-#include "ContentJson.h"
 #include "OutputFile.h"
 #include "Parallel.h"
-#include "XmlOutput.h"
+#include "kestrel/files/Console.h"
+#include "kestrel/json/ContentJson.h"
+#include "kestrel/paths/ContentPath.h"
+#include "kestrel/values/ValueFormat.h"
+#include "kestrel/values/ValueTraits.h"
 
 namespace kestrelsc {
 
@@ -17,7 +18,7 @@ ProgressMode ToolContext::Progress() const {
         return ProgressMode::Off;
     if (progressOption && progressOption->count() > 0)
         return progress ? ProgressMode::Always : ProgressMode::Off;
-    return ::isatty(STDERR_FILENO) ? ProgressMode::Delayed : ProgressMode::Off;
+    return kestrel::files::StandardErrorIsTerminal() ? ProgressMode::Delayed : ProgressMode::Off;
 }
 
 void ToolContext::Fail(const std::string& message, int exitStatus) {
@@ -62,7 +63,8 @@ CLI::Option* AddJobsOption(CLI::App& command, unsigned& jobs, const std::string&
         ->check(CLI::Range(1u, 1024u));
 }
 
-bool ToolContext::Load(const std::string& path, LoadOutcome& outcome, const ContentModule* module) {
+bool ToolContext::Load(const std::string& path, LoadOutcome& outcome,
+                       const kestrel::Module* module) {
     const int loaded = LoadInput(modulePath, path, outcome, Progress(), module);
     if (loaded != kExitOk)
         Fail(outcome.error, loaded);
@@ -83,19 +85,41 @@ bool ToolContext::Write(const std::string& path, const std::string& text) {
     return false;
 }
 
+namespace {
+
+// Warns of each property of a type content files cannot hold, which writing one leaves out.
+void WarnLeftOut(ToolContext& context, const SerializedContentElement& top) {
+    std::vector<const SerializedContentElement*> pending{&top};
+    while (!pending.empty()) {
+        const SerializedContentElement* element = pending.back();
+        pending.pop_back();
+        for (const SerializedContentElement::Property& property : element->GetProperties()) {
+            if (!kestrel::values::FactsOf(property.value).xmlCarries) {
+                context.Warn("property '" + std::string(property.name) + "' of '" +
+                             kestrel::paths::PathOf(*element) + "' has type " +
+                             kestrel::values::TypeName(property.value) +
+                             ", which content files cannot hold; it is left out");
+            }
+        }
+        for (std::size_t i = element->GetChildCount(); i-- > 0;)
+            pending.push_back(element->GetChild(i));
+    }
+}
+
+}  // namespace
+
 bool ToolContext::Save(const SerializedContentElement& tree, const std::string& path,
                        InputForm form, int jsonIndent) {
     if (form == InputForm::Json) {
-        return Write(path, contentjson::WriteContentJson(tree, {jsonIndent}));
+        return Write(path, kestrel::json::WriteContentJson(tree, {jsonIndent}));
     }
-    std::string text, error;
-    std::vector<std::string> warnings;
-    if (!ContentToXml(tree, text, error, warnings)) {
-        Fail(error);
+    kestrel::Error refused;
+    const std::string text = kestrel::SaveText(tree, &refused);
+    if (refused) {
+        Fail(refused.message);
         return false;
     }
-    for (const std::string& warning : warnings)
-        Warn(warning);
+    WarnLeftOut(*this, tree);
     return Write(path, text);
 }
 

@@ -4,9 +4,8 @@
 #include <set>
 #include <vector>
 
-#include "ContentPath.h"
-#include "ValueFormat.h"
-#include "kernel/SerializedContentElement.h"
+#include "kestrel/paths/ContentPath.h"
+#include "kestrel/values/ValueFormat.h"
 
 namespace kestrelsc {
 
@@ -30,10 +29,10 @@ void AppendLines(std::string& out, const SerializedContentElement& element, std:
         out += '@';
         out += property.name.view();
         out += ": ";
-        out += TypeName(property.value);
+        out += kestrel::values::TypeName(property.value);
         if (!options.typesOnly) {
             out += " = ";
-            out += ValueSummary(property.value, options.maxItems);
+            out += kestrel::values::ValueSummary(property.value, options.maxItems);
         }
         out += '\n';
     }
@@ -61,7 +60,7 @@ bool FormatTree(SerializedContentElement& element, const TreeOptions& options, s
     // way to them.
     std::set<const SerializedContentElement*> opened, onTheWay;
     for (const std::string& mask : options.masks) {
-        SerializedContentElement* found = FindElement(element, mask);
+        SerializedContentElement* found = kestrel::paths::FindElement(element, mask);
         if (!found) {
             error = "no element at '" + mask + "'";
             return false;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-class SerializedContentElement;
+#include "kestrel/load/Content.h"
 
 namespace kestrelsc {
 

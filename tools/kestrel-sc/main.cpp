@@ -2,47 +2,16 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-// shellapi.h needs windows.h first.
-#include <shellapi.h>
-#endif
-
 #include <CLI/CLI.hpp>
 
-#include "AtomicFile.h"
 #include "Commands.h"
-#include "FilePath.h"
-
-#if defined(_WIN32)
-namespace {
-
-// The command line in UTF-8. The narrow argv of a Windows program went through the ANSI code page
-// and lost every character outside it; the wide command line has them all.
-std::vector<std::string> Utf8Arguments() {
-    std::vector<std::string> arguments;
-    int count = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!wide)
-        return arguments;
-    for (int i = 0; i < count; ++i)
-        arguments.push_back(toolfiles::Utf8Of(std::filesystem::path(wide[i])));
-    LocalFree(wide);
-    return arguments;
-}
-
-}  // namespace
-#endif
+#include "kestrel/files/AtomicFile.h"
+#include "kestrel/files/Console.h"
 
 int main(int argc, char** argv) {
     using namespace kestrelsc;
-#if defined(_WIN32)
-    // Output is the same bytes as elsewhere: LF line ends, not CR LF.
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-    std::vector<std::string> arguments = Utf8Arguments();
+    kestrel::files::UseBinaryStandardStreams();
+    std::vector<std::string> arguments = kestrel::files::Utf8Arguments(argc, argv);
     std::vector<char*> pointers;
     for (std::string& argument : arguments)
         pointers.push_back(argument.data());
@@ -51,8 +20,7 @@ int main(int argc, char** argv) {
         pointers.push_back(nullptr);
         argv = pointers.data();
     }
-#endif
-    toolfiles::CleanUpOnSignals();
+    kestrel::files::CleanUpOnSignals();
     CLI::App app{"kestrel-sc: load, inspect and convert serialized content files."};
     app.footer(
         "Inputs are content files (XML) or canonical JSON, told apart by their first character.\n"

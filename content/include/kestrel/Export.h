@@ -1,4 +1,4 @@
-// Symbol visibility for the content facade library.
+// Symbol visibility for the kestrel library (kestrel_content).
 #pragma once
 
 #include "utilities/Export.h"

@@ -1,0 +1,39 @@
+// Triangle meshes as Wavefront OBJ and PLY files (kestrel-sc export --shapes and import-mesh).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "geometry/MeshBuilder.h"
+#include "kestrel/Export.h"
+
+namespace kestrel::meshes {
+
+// Most vertices or triangles a mesh file may hold, read or written: what 32-bit indices address.
+inline constexpr std::uint64_t kMaxMeshElements = 0xFFFFFFFFu;
+
+// The formats WriteMeshFile writes.
+enum class MeshFormat { Obj, Ply };
+
+// The format the extension of path names (".obj" or ".ply", any case); nullopt for any other.
+KESTREL_CONTENT_API std::optional<MeshFormat> FormatFromPath(const std::string& path);
+
+// Writes mesh at path through a temporary file in the same directory renamed over path once
+// complete, so a failure leaves no partial file. OBJ gets "v x y z" lines in shortest round-trip
+// text and 1-based "f a b c" lines; PLY is binary little-endian with float x y z, bit for bit.
+// False with error set ("<path>: ...") when the positions or indices are not whole triples, an
+// index is out of range, there are more than kMaxMeshElements vertices or triangles, OBJ is asked
+// for a NaN or infinite coordinate (no common OBJ reader takes one; PLY keeps them), or the file
+// cannot be written.
+KESTREL_CONTENT_API bool WriteMeshFile(const MeshData& mesh, const std::string& path,
+                                       MeshFormat format, std::string& error);
+
+// Reads the OBJ or PLY file at path, told apart by content (a "ply" first line or OBJ text),
+// polygons fan-triangulated. mesh is replaced only on success; false with error set ("<path>: ..."
+// and, for OBJ, the line) for an unreadable file, a statement or header line that is not OBJ or
+// PLY, a bad number, a face of fewer than 3 vertices, an index out of range, declared counts the
+// file is too small to hold, a truncated file, or more than kMaxMeshElements vertices or triangles.
+KESTREL_CONTENT_API bool ReadMeshFile(const std::string& path, MeshData& mesh, std::string& error);
+
+}  // namespace kestrel::meshes

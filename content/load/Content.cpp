@@ -1,0 +1,219 @@
+#include "kestrel/load/Content.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "geometry/XmlElem.h"
+#include "kernel/SerializedContentVisitor.h"
+#include "kestrel/files/AtomicFile.h"
+#include "kestrel/paths/ContentPath.h"
+#include "kestrel/values/ValueTraits.h"
+#include "load/Errors.h"
+#include "serializedContent/xmlwriter/XmlParser.h"
+#include "serializedContent/xmlwriter/XmlWriter.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::size_t kChunkSize = std::size_t{1} << 20;
+
+using load::FromException;
+using load::MakeError;
+using load::Report;
+
+LoadResult ParseText(const std::string& xml, const LoadOptions& options) {
+    LoadResult result;
+    const std::uint64_t total = xml.size();
+    if (!Report(options.progress, 0, total)) {
+        result.error = MakeError(Error::Cancelled, "cancelled");
+        return result;
+    }
+    std::string reason;
+    XmlElem* root = ParseXml(xml, false, &reason);
+    if (!root) {
+        result.error = load::MalformedError(reason, {});
+        return result;
+    }
+    SmartPtr<SerializedContentElement> top(SerializedContentElement::CreateTopElement("figure"));
+    try {
+        serializedContent::XmlParser().Parse(root, top.get());
+    } catch (...) {
+        FreeXml(root);
+        throw;
+    }
+    FreeXml(root);
+    if (!Report(options.progress, total, total)) {
+        result.error = MakeError(Error::Cancelled, "cancelled");
+        return result;
+    }
+    result.tree = std::move(top);
+    return result;
+}
+
+// Whether "kestrel_sc:" + name is an XML name: letters, digits, '.', '-', '_', ':' and anything
+// beyond ASCII.
+bool FitsXmlName(std::string_view name) {
+    for (unsigned char c : name) {
+        const bool ascii = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_' || c == ':';
+        if (!ascii && c < 0x80)
+            return false;
+    }
+    return true;
+}
+
+// Refuses trees a content file would not give back: properties on the top element (the root
+// carries none), names that are not XML names, and (under strict) values without an XML form.
+// The content file text for tree, or an error.
+Error WriteText(const SerializedContentElement& tree, const SaveOptions& options,
+                std::string& text) {
+    if (Error error = CheckSavable(tree, options.strict))
+        return error;
+    XmlElem* root = NewXmlElem(
+        Symbol(std::string(values::kElementPrefix) + std::string(tree.GetName())), false);
+    try {
+        // The prefix is declared for namespace-aware XML tools; the reader itself goes by names.
+        root->SetAttribute(Symbol(kNamespaceAttribute), kNamespaceName);
+        serializedContent::XmlWriter writer(root);
+        WalkContent(tree, writer, WalkTop::ContentsOnly);
+        XmlWriteOptions layout;
+        layout.indent = options.indent;
+        text = WriteXml(*root, layout);
+    } catch (...) {
+        FreeXml(root);
+        throw;
+    }
+    FreeXml(root);
+    return {};
+}
+
+// Writes text to a new temporary file beside path in chunks, reporting each, and renames it
+// over path; the temporary file is gone again whatever happens.
+Error WriteAtomically(const std::string& path, const std::string& text,
+                      const ProgressCallback& progress) {
+    const std::uint64_t total = text.size();
+    if (!Report(progress, 0, total))
+        return MakeError(Error::Cancelled, "cancelled", path);
+    bool cancelled = false;
+    std::string failure;
+    const bool written = files::WriteFileAtomically(
+        path,
+        [&](std::FILE* file) {
+            for (std::size_t done = 0; done < text.size();) {
+                const std::size_t chunk = std::min(kChunkSize, text.size() - done);
+                if (std::fwrite(text.data() + done, 1, chunk, file) != chunk)
+                    return true;  // the stream holds the error
+                done += chunk;
+                if (!Report(progress, done, total)) {
+                    cancelled = true;
+                    return false;
+                }
+            }
+            return true;
+        },
+        failure);
+    if (written)
+        return {};
+    if (cancelled)
+        return MakeError(Error::Cancelled, "cancelled", path);
+    // The reason without the "<path>: " the writer puts first.
+    if (failure.compare(0, path.size() + 2, path + ": ") == 0)
+        failure.erase(0, path.size() + 2);
+    return MakeError(Error::WriteFailed, failure, path);
+}
+
+}  // namespace
+
+LoadResult LoadText(const std::string& xml, const LoadOptions& options) {
+    try {
+        return ParseText(xml, options);
+    } catch (...) {
+        LoadResult result;
+        result.error = FromException({});
+        return result;
+    }
+}
+
+Error CheckSavable(const SerializedContentElement& tree, bool strict) {
+    if (!tree.GetProperties().empty()) {
+        return MakeError(Error::NotSavable,
+                         "the top element '" + std::string(tree.GetName()) +
+                             "' has properties, which a content file cannot hold (only its "
+                             "children are stored)");
+    }
+    // Below the top element's children, elements called "property" or "property_array" are read
+    // as properties, so content elements of those names would not come back as elements.
+    std::vector<std::pair<const SerializedContentElement*, std::size_t>> pending{{&tree, 0}};
+    while (!pending.empty()) {
+        const auto [element, depth] = pending.back();
+        pending.pop_back();
+        const std::string_view name = element->GetName().view();
+        if (!FitsXmlName(name)) {
+            return MakeError(Error::NotSavable, "element '" + paths::PathOf(*element) +
+                                                    "': the name is not usable in XML");
+        }
+        if (depth >= 2 && (name == "property" || name == "property_array")) {
+            return MakeError(Error::NotSavable,
+                             "element '" + paths::PathOf(*element) + "': an element called '" +
+                                 std::string(name) +
+                                 "' below the top level would be read back as a property");
+        }
+        if (strict) {
+            for (const SerializedContentElement::Property& property : element->GetProperties()) {
+                if (!values::FactsOf(property.value).xmlCarries) {
+                    return MakeError(Error::NotSavable,
+                                     "property '" + std::string(property.name) + "' of '" +
+                                         paths::PathOf(*element) +
+                                         "' has a type content files cannot hold");
+                }
+            }
+        }
+        for (std::size_t i = element->GetChildCount(); i-- > 0;)
+            pending.emplace_back(element->GetChild(i), depth + 1);
+    }
+    return {};
+}
+
+Error Save(const SerializedContentElement& tree, const std::string& path,
+           const SaveOptions& options) {
+    try {
+        if (path.empty())
+            return MakeError(Error::InvalidArgument, "no file name given");
+        std::string text;
+        if (Error error = WriteText(tree, options, text)) {
+            error.path = path;
+            return error;
+        }
+        return WriteAtomically(path, text, options.progress);
+    } catch (...) {
+        return FromException(path);
+    }
+}
+
+std::string SaveText(const SerializedContentElement& tree, Error* error,
+                     const SaveOptions& options) {
+    Error failure;
+    std::string text;
+    try {
+        failure = WriteText(tree, options, text);
+        if (!failure && !Report(options.progress, 0, text.size()))
+            failure = MakeError(Error::Cancelled, "cancelled");
+        if (!failure && !Report(options.progress, text.size(), text.size()))
+            failure = MakeError(Error::Cancelled, "cancelled");
+    } catch (...) {
+        failure = FromException({});
+    }
+    if (failure)
+        text.clear();
+    if (error)
+        *error = std::move(failure);
+    return text;
+}
+
+}  // namespace kestrel

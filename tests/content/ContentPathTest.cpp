@@ -1,0 +1,49 @@
+#include "kestrel/paths/ContentPath.h"
+
+#include <gtest/gtest.h>
+
+#include "kernel/SerializedContentElement.h"
+#include "utilities/SmartPtr.h"
+
+namespace {
+
+using namespace kestrel::paths;
+
+SmartPtr<SerializedContentElement> Bicycle() {
+    SmartPtr<SerializedContentElement> top(SerializedContentElement::CreateTopElement("figure"));
+    SerializedContentElement* bicycle = top->StartContent("bicycle");
+    bicycle->StartContent("frame")->EndContent();
+    bicycle->StartContent("wheel")->EndContent();
+    bicycle->StartContent("wheel")->EndContent();
+    bicycle->EndContent();
+    return top;
+}
+
+TEST(ContentPathTest, FindsElementsBelowTheTop) {
+    auto top = Bicycle();
+    SerializedContentElement* frame = FindElement(*top, "bicycle/frame");
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->GetName(), std::string("frame"));
+    EXPECT_EQ(FindElement(*top, "/bicycle/frame"), frame);
+    EXPECT_EQ(FindElement(*top, "figure/bicycle/frame"), frame);
+    EXPECT_EQ(FindElement(*top, ""), top.get());
+    EXPECT_EQ(FindElement(*top, "bicycle/saddle"), nullptr);
+    // Of siblings sharing a name, the first counts.
+    EXPECT_EQ(FindElement(*top, "bicycle/wheel"), top->GetChild(0)->GetChild(1));
+}
+
+TEST(ContentPathTest, MakesWhatIsMissing) {
+    auto top = Bicycle();
+    SerializedContentElement* bell = MakeElement(*top, "bicycle/handlebar/bell");
+    ASSERT_NE(bell, nullptr);
+    EXPECT_EQ(FindElement(*top, "bicycle/handlebar/bell"), bell);
+    EXPECT_EQ(MakeElement(*top, "bicycle/frame"), FindElement(*top, "bicycle/frame"));
+}
+
+TEST(ContentPathTest, PathsNameEveryElementFromTheTop) {
+    auto top = Bicycle();
+    EXPECT_EQ(PathOf(*top), "figure");
+    EXPECT_EQ(PathOf(*FindElement(*top, "bicycle/frame")), "figure/bicycle/frame");
+}
+
+}  // namespace
