@@ -471,71 +471,38 @@ private:
 
     // ---- plain runs ----
 
-    // The first offset from at whose byte ends a plain run of element text.
+    // The first offset from at, before end, whose byte is of class stop. With SSE2, 16 bytes at a
+    // time: bytes below the space and (compared signed) from 0x80 on always stop a run, and so do
+    // the bytes listed, which must be the other members of the class.
+    template <std::uint8_t stop, char... also>
+    std::size_t SkipPlain(std::size_t at, std::size_t end) const {
+        const auto* p = reinterpret_cast<const unsigned char*>(text_.data());
+#if defined(__SSE2__)
+        const __m128i space = _mm_set1_epi8(0x20);
+        while (at + 16 <= end) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+            __m128i stops = _mm_cmplt_epi8(v, space);
+            ((stops = _mm_or_si128(stops, _mm_cmpeq_epi8(v, _mm_set1_epi8(also)))), ...);
+            const int mask = _mm_movemask_epi8(stops);
+            if (mask != 0)
+                return at + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+            at += 16;
+        }
+#endif
+        while (at < end && !(kClass[p[at]] & stop))
+            ++at;
+        return at;
+    }
+    // Plain runs of element text, of attribute values, and of comments, processing instructions
+    // and CDATA (which only need their characters checked).
     std::size_t SkipPlainText(std::size_t at, std::size_t end) const {
-        const auto* p = reinterpret_cast<const unsigned char*>(text_.data());
-#if defined(__SSE2__)
-        const __m128i space = _mm_set1_epi8(0x20);
-        const __m128i lt = _mm_set1_epi8('<');
-        const __m128i amp = _mm_set1_epi8('&');
-        const __m128i bracket = _mm_set1_epi8(']');
-        while (at + 16 <= end) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
-            // Signed compare: bytes from 0x80 on count as below the space, as controls do.
-            const __m128i stop =
-                _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(v, space), _mm_cmpeq_epi8(v, lt)),
-                             _mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, bracket)));
-            const int mask = _mm_movemask_epi8(stop);
-            if (mask != 0)
-                return at + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-            at += 16;
-        }
-#endif
-        while (at < end && !(kClass[p[at]] & kTextStop))
-            ++at;
-        return at;
+        return SkipPlain<kTextStop, '<', '&', ']'>(at, end);
     }
-
-    // The same for attribute values.
     std::size_t SkipPlainValue(std::size_t at, std::size_t end) const {
-        const auto* p = reinterpret_cast<const unsigned char*>(text_.data());
-#if defined(__SSE2__)
-        const __m128i space = _mm_set1_epi8(0x20);
-        const __m128i lt = _mm_set1_epi8('<');
-        const __m128i amp = _mm_set1_epi8('&');
-        while (at + 16 <= end) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
-            const __m128i stop =
-                _mm_or_si128(_mm_cmplt_epi8(v, space),
-                             _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, amp)));
-            const int mask = _mm_movemask_epi8(stop);
-            if (mask != 0)
-                return at + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-            at += 16;
-        }
-#endif
-        while (at < end && !(kClass[p[at]] & kValueStop))
-            ++at;
-        return at;
+        return SkipPlain<kValueStop, '<', '&'>(at, end);
     }
-
-    // The same for comments, processing instructions and CDATA, which only need their
-    // characters checked.
     std::size_t SkipPlainChars(std::size_t at, std::size_t end) const {
-        const auto* p = reinterpret_cast<const unsigned char*>(text_.data());
-#if defined(__SSE2__)
-        const __m128i space = _mm_set1_epi8(0x20);
-        while (at + 16 <= end) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
-            const int mask = _mm_movemask_epi8(_mm_cmplt_epi8(v, space));
-            if (mask != 0)
-                return at + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-            at += 16;
-        }
-#endif
-        while (at < end && !(kClass[p[at]] & kCharStop))
-            ++at;
-        return at;
+        return SkipPlain<kCharStop>(at, end);
     }
 
     // Checks that text_[from, to) holds only XML characters. With out, appends them too, line
