@@ -1258,20 +1258,30 @@ private:
         }
     }
 
-    // A reference at at in an attribute value: a character is appended, an entity is entered
-    // (giving 0, the start of its text). Gives where to read on.
-    std::size_t ValueReference(std::string& out, std::size_t at, std::size_t end) {
+    // Reads a character reference or a reference to a predefined entity at at into out and gives
+    // an empty name; for a reference to any other entity gives its name. Either way at moves past
+    // the reference.
+    std::string_view SimpleReference(std::string& out, std::size_t& at) {
         if (At(at + 1) == '#') {
             AppendUtf8(out, CharReference(at));
-            return at;
+            return {};
         }
-        const std::size_t start = at;
         const std::string_view name = EntityName(at);
         char character = 0;
         if (IsPredefined(name, character)) {
             out += character;
-            return at;
+            return {};
         }
+        return name;
+    }
+
+    // A reference at at in an attribute value: a character is appended, an entity is entered
+    // (giving 0, the start of its text). Gives where to read on.
+    std::size_t ValueReference(std::string& out, std::size_t at, std::size_t end) {
+        const std::size_t start = at;
+        const std::string_view name = SimpleReference(out, at);
+        if (name.empty())
+            return at;
         auto found = general_.find(name);
         if (found == general_.end() && lenient_ && !MustBeDeclared())
             return at;  // in a declaration that is not processed
@@ -1469,17 +1479,10 @@ private:
 
     // A reference in content at at: a character is appended, an internal entity is entered.
     std::size_t ContentReference(std::size_t at, std::string& out, std::size_t openElements) {
-        if (At(at + 1) == '#') {
-            AppendUtf8(out, CharReference(at));
-            return at;
-        }
         const std::size_t start = at;
-        const std::string_view name = EntityName(at);
-        char character = 0;
-        if (IsPredefined(name, character)) {
-            out += character;
+        const std::string_view name = SimpleReference(out, at);
+        if (name.empty())
             return at;
-        }
         Entity& entity = General(name, start);
         if (entity.unparsed)
             Fail(start, "reference to unparsed entity '" + std::string(name) + "' in content");
