@@ -163,49 +163,29 @@ TEST_P(ShapeWalkStopTest, AnswersSteerTheWalk) {
 const std::vector<std::string> kFullWalk = {"B0", "R0", "S0",  "F0",  "F1",  "/S0",
                                             "S1", "F2", "/S1", "/R0", "/B0", "B1",
                                             "R1", "S2", "F3",  "/S2", "/R1", "/B1"};
+constexpr State Skip = State::SkipChildren, Continue = State::Continue, Stop = State::Stop;
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, ShapeWalkStopTest,
-    ::testing::Values(
-        StopCase{"ContinueEverywhere", "", State::Continue, State::Continue, kFullWalk},
-        StopCase{"SkipBody",
-                 "B0",
-                 State::SkipChildren,
-                 State::Continue,
-                 {"B0", "/B0", "B1", "R1", "S2", "F3", "/S2", "/R1", "/B1"}},
-        StopCase{"SkipRegion",
-                 "R1",
-                 State::SkipChildren,
-                 State::Continue,
-                 {"B0", "R0", "S0", "F0", "F1", "/S0", "S1", "F2", "/S1", "/R0", "/B0", "B1", "R1",
-                  "/R1", "/B1"}},
-        StopCase{"SkipShell",
-                 "S0",
-                 State::SkipChildren,
-                 State::Continue,
-                 {"B0", "R0", "S0", "/S0", "S1", "F2", "/S1", "/R0", "/B0", "B1", "R1", "S2", "F3",
-                  "/S2", "/R1", "/B1"}},
-        StopCase{"SkipAtFaceGoesOn", "F0", State::SkipChildren, State::Continue, kFullWalk},
-        StopCase{"SkipAtLeaveGoesOn", "/S1", State::SkipChildren, State::Continue, kFullWalk},
-        StopCase{"StopAtFace", "F1", State::Stop, State::Stop, {"B0", "R0", "S0", "F0", "F1"}},
-        StopCase{"StopAtBody", "B0", State::Stop, State::Stop, {"B0"}},
-        StopCase{"StopAtLeaveShell",
-                 "/S0",
-                 State::Stop,
-                 State::Stop,
-                 {"B0", "R0", "S0", "F0", "F1", "/S0"}},
-        StopCase{"StopAtLeaveBody",
-                 "/B0",
-                 State::Stop,
-                 State::Stop,
-                 {"B0", "R0", "S0", "F0", "F1", "/S0", "S1", "F2", "/S1", "/R0", "/B0"}},
-        StopCase{
-            "UnnamedValueStopsAndComesBack",
-            "R1",
-            static_cast<State>(7),
-            static_cast<State>(7),
-            {"B0", "R0", "S0", "F0", "F1", "/S0", "S1", "F2", "/S1", "/R0", "/B0", "B1", "R1"}}),
-    [](const auto& info) { return std::string(info.param.label); });
+// clang-format off
+const StopCase kStopCases[] = {
+    {"ContinueEverywhere", "", Continue, Continue, kFullWalk},
+    {"SkipBody", "B0", Skip, Continue, {"B0", "/B0", "B1", "R1", "S2", "F3", "/S2", "/R1", "/B1"}},
+    {"SkipRegion", "R1", Skip, Continue,
+     {"B0", "R0", "S0", "F0", "F1", "/S0", "S1", "F2", "/S1", "/R0", "/B0", "B1", "R1", "/R1", "/B1"}},
+    {"SkipShell", "S0", Skip, Continue,
+     {"B0", "R0", "S0", "/S0", "S1", "F2", "/S1", "/R0", "/B0", "B1", "R1", "S2", "F3", "/S2", "/R1", "/B1"}},
+    {"SkipAtFaceGoesOn", "F0", Skip, Continue, kFullWalk},
+    {"SkipAtLeaveGoesOn", "/S1", Skip, Continue, kFullWalk},
+    {"StopAtFace", "F1", Stop, Stop, {"B0", "R0", "S0", "F0", "F1"}},
+    {"StopAtBody", "B0", Stop, Stop, {"B0"}},
+    {"StopAtLeaveShell", "/S0", Stop, Stop, {"B0", "R0", "S0", "F0", "F1", "/S0"}},
+    {"StopAtLeaveBody", "/B0", Stop, Stop, {"B0", "R0", "S0", "F0", "F1", "/S0", "S1", "F2", "/S1", "/R0", "/B0"}},
+    {"UnnamedValueStopsAndComesBack", "R1", static_cast<State>(7), static_cast<State>(7),
+     {"B0", "R0", "S0", "F0", "F1", "/S0", "S1", "F2", "/S1", "/R0", "/B0", "B1", "R1"}},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Answers, ShapeWalkStopTest, ::testing::ValuesIn(kStopCases),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST(ShapeWalkTest, BaseVisitorAnswersContinueEverywhere) {
     orbg::ShapeVisitor visitor;

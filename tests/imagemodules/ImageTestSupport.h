@@ -183,7 +183,8 @@ inline Bytes PaddedRows(const std::vector<Bytes>& rows) {
     return out;
 }
 
-// A BMP file put together field by field, valid or not as the test wants.
+// A BMP file put together field by field, valid or not as the test wants. Every member has an
+// initializer, so that designated initializers may leave any out.
 struct BmpBuilder {
     std::uint32_t headerBytes = 40;
     std::int32_t width = 1;
@@ -193,13 +194,13 @@ struct BmpBuilder {
     std::uint32_t compression = 0;
     std::uint32_t colorsUsed = 0;
     // In the header from 52 bytes on, after it for a 40-byte header.
-    std::vector<std::uint32_t> masks;
+    std::vector<std::uint32_t> masks{};
     // Written as blue, green, red (and a zero byte but in 12-byte headers).
-    std::vector<Rgb> palette;
+    std::vector<Rgb> palette{};
     // The pixel data exactly as stored.
-    Bytes pixels;
+    Bytes pixels{};
     // Where the pixel data starts; right after the palette when not set.
-    std::optional<std::uint32_t> pixelOffset;
+    std::optional<std::uint32_t> pixelOffset{};
 
     Bytes Build() const {
         // Room for the header size field even when the header is said to be shorter.

@@ -8,8 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "kernel/SerializedContentElement.h"
-
 namespace {
 
 using namespace std::chrono_literals;
@@ -101,30 +99,6 @@ TEST(AsyncEventTest, WaiterMayDestroyTheEventAsSoonAsItEnds) {
         }
         waiter.join();
     }
-}
-
-// The loader event holds one reference to the content it was given, and setting content does
-// not end it.
-TEST(AsyncEventTest, LoaderEventHoldsTheContentItWasGiven) {
-    SmartPtr<SerializedContentLoaderEvent> event(new SerializedContentLoaderEvent);
-    EXPECT_FALSE(event->GetSerializedContent());
-    SmartPtr<SerializedContentElement> first(SerializedContentElement::CreateTopElement("first"));
-    SmartPtr<SerializedContentElement> second(SerializedContentElement::CreateTopElement("second"));
-    event->SetSerializedContent(first);
-    EXPECT_EQ(event->GetSerializedContent(), first);
-    EXPECT_EQ(first->GetReferenceCount(), 2);
-    event->SetSerializedContent(second);
-    EXPECT_EQ(first->GetReferenceCount(), 1);
-    EXPECT_EQ(second->GetReferenceCount(), 2);
-    event->SetSerializedContent(nullptr);
-    EXPECT_FALSE(event->GetSerializedContent());
-    EXPECT_EQ(second->GetReferenceCount(), 1);
-    EXPECT_FALSE(event->IsDone());
-    event->SetSerializedContent(std::move(second));
-    SmartPtr<SerializedContentElement> content = event->GetSerializedContent();
-    event = nullptr;
-    EXPECT_EQ(content->GetName(), "second");
-    EXPECT_EQ(content->GetReferenceCount(), 1);
 }
 
 }  // namespace

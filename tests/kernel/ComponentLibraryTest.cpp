@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "../serializedContent/TestFiles.h"
 #include "utilities/FileSystem.h"
 #include "utilities/RefCounted.h"
 
@@ -67,9 +68,8 @@ std::string UtilitiesLibraryPath() {
 }
 
 TEST(ComponentLibraryTest, OpenFailuresTellWhy) {
-    std::string pattern = (fs::temp_directory_path() / "kestrel-components-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    const fs::path dir = pattern;
+    testfiles::TempDir temp;
+    const fs::path& dir = temp.path();
     const std::string text = (dir / "libnot_a_library.so").string();
     std::ofstream(text) << "this is not a shared library\n";
     const std::string utilities = UtilitiesLibraryPath();
@@ -99,7 +99,6 @@ TEST(ComponentLibraryTest, OpenFailuresTellWhy) {
         // Without a place for the error the failure is still clean.
         EXPECT_FALSE(ComponentLibrary::Open(c.path, nullptr));
     }
-    fs::remove_all(dir);
 }
 
 }  // namespace

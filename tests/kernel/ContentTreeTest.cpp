@@ -53,17 +53,14 @@ public:
 };
 
 // A reference taken on a child never frees it: the parent owns its children.
-TEST(ContentTreeTest, KeepsChildrenAndPropertiesInOrder) {
+TEST(ContentTreeTest, ParentsOwnTheirChildrenAndFindThemByName) {
     Tree top = MakeTree();
-    ASSERT_EQ(top->GetChildCount(), 2u);
     { Tree child(top->GetChild(0)); }
-    SerializedContentElement* a = top->GetChild(0);
-    EXPECT_EQ(a->GetName(), std::string("a"));
+    SerializedContentElement* a = top->FindChild("a");
+    ASSERT_EQ(a, top->GetChild(0));
     EXPECT_EQ(a->GetParent(), top.get());
     EXPECT_FALSE(a->IsOpen());
-    ASSERT_EQ(a->GetProperties().size(), 2u);
     EXPECT_EQ(std::get<std::int32_t>(a->FindProperty("count")->value), 3);
-    EXPECT_EQ(a->FindChild("b")->GetName(), std::string("b"));
     EXPECT_EQ(top->FindChild("zzz"), nullptr);
     EXPECT_EQ(top->GetChild(2), nullptr);
 }

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "../serializedContent/TestFiles.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -56,24 +58,6 @@ private:
     std::optional<std::string> old_;
 };
 
-class TempDirectory {
-public:
-    TempDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "kestrel-loader-XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            path_ = pattern;
-    }
-    ~TempDirectory() {
-        std::error_code ignored;
-        if (!path_.empty())
-            fs::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 std::string Join(const std::vector<std::string>& directories) {
     std::string text;
     for (const std::string& directory : directories)
@@ -107,9 +91,9 @@ TEST(LoaderTest, SearchPathIsTheEnvironmentThenTheKernelDirectory) {
 // Each load makes a new component, but the library is opened (and its init run) only once,
 // also when many threads load at the same time.
 TEST(LoaderTest, LoadsAModuleFoundOnTheSearchPathOnce) {
-    TempDirectory empty;
+    testfiles::TempDir empty;
     Loader loader;
-    loader.AddSearchPath(empty.path());
+    loader.AddSearchPath(empty.path().string());
     loader.AddSearchPath(kModuleDir);
     const int initsBefore = DummyCounter("TestDummyInitCalls");
     SmartPtr<RefCounted> module;
@@ -143,9 +127,9 @@ TEST(LoaderTest, FailedLoadsTellWhyAndLeaveTheModuleAlone) {
 #if defined(_WIN32)
     GTEST_SKIP() << "expects the dynamic linker's messages of Linux";
 #endif
-    TempDirectory broken;
+    testfiles::TempDir broken;
     for (const char* name : {"test_broken", "test_dummy"})
-        std::ofstream(broken.path() + "/" + ComponentLibrary::PlatformFileName(name))
+        std::ofstream(broken.path().string() + "/" + ComponentLibrary::PlatformFileName(name))
             << "not a library";
     struct FailureCase {
         const char* role;
@@ -155,10 +139,10 @@ TEST(LoaderTest, FailedLoadsTellWhyAndLeaveTheModuleAlone) {
         bool contains;
     };
     Loader loader;
-    loader.AddSearchPath(broken.path());
+    loader.AddSearchPath(broken.path().string());
     SmartPtr<RefCounted> module;
     EXPECT_FALSE(loader.LoadModule("probe", "test", "dummy", module));
-    EXPECT_NE(loader.GetLastError().find(broken.path()), std::string::npos)
+    EXPECT_NE(loader.GetLastError().find(broken.path().string()), std::string::npos)
         << loader.GetLastError();
     loader.AddSearchPath(kModuleDir);
     const FailureCase cases[] = {
@@ -166,7 +150,7 @@ TEST(LoaderTest, FailedLoadsTellWhyAndLeaveTheModuleAlone) {
          "no module test_missing on the search path (" + Join(loader.GetSearchPath()) + ")", false},
         {"saver", "test", "dummy", "module test_dummy made no saver component dummy", false},
         {"probe", "test", "broken",
-         broken.path() + "/" + ComponentLibrary::PlatformFileName("test_broken"), true},
+         broken.path().string() + "/" + ComponentLibrary::PlatformFileName("test_broken"), true},
         {"probe", "../test", "dummy", "invalid module name \"../test_dummy\"", false},
         {"probe", "", "dummy", "invalid module name \"_dummy\"", false},
     };

@@ -245,21 +245,13 @@ private:
         using Limits = std::numeric_limits<F>;
         switch (Below(5)) {
             case 0: {
-                const F special[] = {F(0),
-                                     -F(0),
-                                     Limits::infinity(),
-                                     -Limits::infinity(),
-                                     Limits::quiet_NaN(),
-                                     -Limits::quiet_NaN(),
-                                     Limits::signaling_NaN(),
-                                     Limits::denorm_min(),
-                                     -Limits::denorm_min(),
-                                     Limits::min(),
-                                     Limits::max(),
-                                     Limits::lowest(),
-                                     Limits::epsilon(),
-                                     F(0.1),
-                                     F(1) / F(3)};
+                // clang-format off
+                const F special[] = {F(0), -F(0), Limits::infinity(), -Limits::infinity(),
+                                     Limits::quiet_NaN(), -Limits::quiet_NaN(),
+                                     Limits::signaling_NaN(), Limits::denorm_min(),
+                                     -Limits::denorm_min(), Limits::min(), Limits::max(),
+                                     Limits::lowest(), Limits::epsilon(), F(0.1), F(1) / F(3)};
+                // clang-format on
                 return special[Below(std::size(special))];
             }
             case 1:  // short decimals, the common case in real files

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
+#include "kernel/Anchor.h"
+#include "kernel/AsyncEvent.h"
+#include "kernel/ComponentLibrary.h"
 #include "kernel/MemoryPool.h"
+#include "kernel/SerializedContentElement.h"
 #include "serializedContent/SerializedContentParser.h"
 
 namespace {
@@ -78,6 +83,34 @@ TEST(CreateComponentTest, EachCallMakesAnIndependentLoaderFromThePool) {
     EXPECT_TRUE(deleted);
     EXPECT_EQ(orbk::MemoryPool::Statistics().liveBlocks, before);
     OrbDllTerminate();
+}
+
+// The module as the platform sees it: a library opened at run time, asked for its loader.
+TEST(DlopenTest, LoadsAnExampleThroughTheOpenedModule) {
+    std::string error;
+    SmartPtr<ComponentLibrary> module =
+        ComponentLibrary::Open(std::string(KESTREL_LIBRARY_DIR) + "/" +
+                                   ComponentLibrary::PlatformFileName("serializedContent"),
+                               &error);
+    ASSERT_TRUE(module) << error;
+    EXPECT_NE(module->FindSymbol("OrbDllInit"), nullptr);
+    EXPECT_NE(module->FindSymbol("OrbDllTerminate"), nullptr);
+
+    SmartPtr<RefCounted> component;
+    EXPECT_FALSE(module->CreateComponent("loader", "other", component));
+    ASSERT_TRUE(module->CreateComponent("loader", "serializedcontent", component));
+    auto* loader = dynamic_cast<orbloader::SerializedContentParser*>(component.get());
+    ASSERT_NE(loader, nullptr);
+
+    SmartPtr<SerializedContentLoaderEvent> event(new SerializedContentLoaderEvent);
+    SmartPtr<Anchor> anchor(new Anchor(Symbol(KESTREL_EXAMPLES_DIR)));
+    loader->LoadSerializedContent(Symbol("assembly.xml"), anchor, event.get());
+    ASSERT_TRUE(event->WaitFor(std::chrono::seconds(30)));
+    EXPECT_EQ(event->GetStatus(), BaseAsyncEvent::SUCCEEDED) << event->GetErrorMessage().view();
+    SmartPtr<SerializedContentElement> tree = event->GetSerializedContent();
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(tree->GetName(), std::string("figure"));
+    EXPECT_GT(tree->GetChildCount(), 0u);
 }
 
 }  // namespace

@@ -44,81 +44,77 @@ std::string Array(const char* type, const std::string& items) {
            items + "</kestrel_sc:property_array>";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Narrowing, PropertyReaderTest,
-    testing::Values(
-        ReadCase{"Int8KeepsLow8Bits", Property("int8", "300"), std::int8_t{44}},
-        ReadCase{"Uint8Wraps", Property("uint8", "256"), std::uint8_t{0}},
-        ReadCase{"Int16Wraps", Property("int16", "32768"), std::int16_t{-32768}},
-        ReadCase{"Uint16Wraps", Property("uint16", "65537"), std::uint16_t{1}},
-        ReadCase{"Uint32FromMinusOne", Property("uint32", "-1"), std::uint32_t{4294967295u}},
-        ReadCase{"Uint32FromUnsignedText", Property("uint32", "4294967295"),
-                 std::uint32_t{4294967295u}},
-        ReadCase{"Uint64FromMinusOne", Property("uint64", "-1"),
-                 std::uint64_t{18446744073709551615u}},
-        ReadCase{"Int32", Property("int32", " 42\n"), std::int32_t{42}},
-        ReadCase{"Int64", Property("int64", "-9000000000"), std::int64_t{-9000000000}},
-        ReadCase{"Bool", Property("bool", "true"), true},
-        ReadCase{"FloatStaysSingle", Property("float", "0.1"), 0.1f},
-        ReadCase{"Double", Property("double", "1e-310"), 1e-310},
-        ReadCase{"Color", Property("color", "#ff800040"), Color(0xff800040u)},
-        ReadCase{"Location", Property("location", "1 2 3 0 0 0 1 2"),
-                 Location{{1, 2, 3}, {0, 0, 0, 1}, 2}},
-        ReadCase{"Quaternion", Property("quat", "0 0 1 0"), Quaternion<float>{0, 0, 1, 0}},
-        ReadCase{"DVec2", Property("dvec2", "1,2"), DVec2{1, 2}},
-        ReadCase{"DVec3", Property("dvec3", "1 2 3"), DVec3{1, 2, 3}},
-        ReadCase{"FVec3", Property("fvec3", "0.5 0.25 1"), FVec3{0.5f, 0.25f, 1}},
-        ReadCase{"DPoint2D", Property("dpoint2d", "7 8"), DPoint2D{7, 8}},
-        ReadCase{"DPoint3D", Property("dpoint3d", "7 8 9"), DPoint3D{7, 8, 9}},
-        ReadCase{"FPoint3D", Property("fpoint3d", "7 8 9"), FPoint3D{7, 8, 9}},
-        ReadCase{"StringFromText", Property("string", "from text"), Symbol("from text")},
-        ReadCase{"ValueAttributeWins",
-                 "<kestrel_sc:property type='float' name='p' value='2.5'>9</kestrel_sc:property>",
-                 2.5f},
-        ReadCase{"StringValueAttributeWins",
-                 "<kestrel_sc:property type='string' name='p' value=''>text</kestrel_sc:property>",
-                 Symbol()},
-        ReadCase{"ExtraAttributesAndChildrenIgnored",
-                 "<kestrel_sc:property type='int32' name='p' unit='mm'>5<x/></kestrel_sc:property>",
-                 std::int32_t{5}},
-        ReadCase{"UnreadableValueGivesTheKindsDefault", Property("int32", "five"), std::int32_t{0}},
-        ReadCase{"MissingValue", "<kestrel_sc:property type='double' name='p'/>", 0.0}),
-    [](const testing::TestParamInfo<ReadCase>& info) { return info.param.name; });
+// clang-format off
+const ReadCase kNarrowing[] = {
+    {"Int8KeepsLow8Bits", Property("int8", "300"), std::int8_t{44}},
+    {"Uint8Wraps", Property("uint8", "256"), std::uint8_t{0}},
+    {"Int16Wraps", Property("int16", "32768"), std::int16_t{-32768}},
+    {"Uint16Wraps", Property("uint16", "65537"), std::uint16_t{1}},
+    {"Uint32FromMinusOne", Property("uint32", "-1"), std::uint32_t{4294967295u}},
+    {"Uint32FromUnsignedText", Property("uint32", "4294967295"), std::uint32_t{4294967295u}},
+    {"Uint64FromMinusOne", Property("uint64", "-1"), std::uint64_t{18446744073709551615u}},
+    {"Int32", Property("int32", " 42\n"), std::int32_t{42}},
+    {"Int64", Property("int64", "-9000000000"), std::int64_t{-9000000000}},
+    {"Bool", Property("bool", "true"), true},
+    {"FloatStaysSingle", Property("float", "0.1"), 0.1f},
+    {"Double", Property("double", "1e-310"), 1e-310},
+    {"Color", Property("color", "#ff800040"), Color(0xff800040u)},
+    {"Location", Property("location", "1 2 3 0 0 0 1 2"), Location{{1, 2, 3}, {0, 0, 0, 1}, 2}},
+    {"Quaternion", Property("quat", "0 0 1 0"), Quaternion<float>{0, 0, 1, 0}},
+    {"DVec2", Property("dvec2", "1,2"), DVec2{1, 2}},
+    {"DVec3", Property("dvec3", "1 2 3"), DVec3{1, 2, 3}},
+    {"FVec3", Property("fvec3", "0.5 0.25 1"), FVec3{0.5f, 0.25f, 1}},
+    {"DPoint2D", Property("dpoint2d", "7 8"), DPoint2D{7, 8}},
+    {"DPoint3D", Property("dpoint3d", "7 8 9"), DPoint3D{7, 8, 9}},
+    {"FPoint3D", Property("fpoint3d", "7 8 9"), FPoint3D{7, 8, 9}},
+    {"StringFromText", Property("string", "from text"), Symbol("from text")},
+    {"ValueAttributeWins", "<kestrel_sc:property type='float' name='p' value='2.5'>9</kestrel_sc:property>",
+     2.5f},
+    {"StringValueAttributeWins",
+     "<kestrel_sc:property type='string' name='p' value=''>text</kestrel_sc:property>", Symbol()},
+    {"ExtraAttributesAndChildrenIgnored",
+     "<kestrel_sc:property type='int32' name='p' unit='mm'>5<x/></kestrel_sc:property>", std::int32_t{5}},
+    {"UnreadableValueGivesTheKindsDefault", Property("int32", "five"), std::int32_t{0}},
+    {"MissingValue", "<kestrel_sc:property type='double' name='p'/>", 0.0},
+};
+// clang-format on
 
-INSTANTIATE_TEST_SUITE_P(
-    Arrays, PropertyReaderTest,
-    testing::Values(
-        ReadCase{"CountIsNotTrusted",
-                 Array("uint32",
-                       "<kestrel_sc:property>-1</kestrel_sc:property>"
-                       "<kestrel_sc:property>7</kestrel_sc:property>"),
-                 std::vector<std::uint32_t>{4294967295u, 7}},
-        ReadCase{"OtherChildrenPassedOver",
-                 Array("float",
-                       "<kestrel_sc:property>1</kestrel_sc:property><other/>"
-                       "<kestrel_sc:property_array type='float' name='q'>"
-                       "<kestrel_sc:property>5</kestrel_sc:property></kestrel_sc:property_array>"
-                       "<kestrel_sc:Property>6</kestrel_sc:Property>"
-                       "<kestrel_sc:property type='x' name='y'>2</kestrel_sc:property>"),
-                 std::vector<float>{1, 2}},
-        ReadCase{"EmptyArray", Array("double", ""), std::vector<double>{}},
-        ReadCase{"Bools",
-                 Array("bool",
-                       "<kestrel_sc:property>true</kestrel_sc:property>"
-                       "<kestrel_sc:property>false</kestrel_sc:property>"
-                       "<kestrel_sc:property value='1'/>"),
-                 std::vector<bool>{true, false, true}},
-        ReadCase{"StringsFromTextOrValue",
-                 Array("string",
-                       "<kestrel_sc:property>a</kestrel_sc:property>"
-                       "<kestrel_sc:property value='b'>ignored</kestrel_sc:property>"
-                       "<kestrel_sc:property value=''/>"),
-                 std::vector<Symbol>{Symbol("a"), Symbol("b"), Symbol()}},
-        ReadCase{"Colors", Array("color", "<kestrel_sc:property>#01020304</kestrel_sc:property>"),
-                 std::vector<Color>{Color(0x01020304u)}},
-        ReadCase{"Points", Array("dpoint2d", "<kestrel_sc:property>1 2</kestrel_sc:property>"),
-                 std::vector<DPoint2D>{{1, 2}}}),
-    [](const testing::TestParamInfo<ReadCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Narrowing, PropertyReaderTest, testing::ValuesIn(kNarrowing),
+                         [](const testing::TestParamInfo<ReadCase>& info) {
+                             return info.param.name;
+                         });
+
+// clang-format off
+const ReadCase kArrays[] = {
+    {"CountIsNotTrusted",
+     Array("uint32", "<kestrel_sc:property>-1</kestrel_sc:property>"
+     "<kestrel_sc:property>7</kestrel_sc:property>"), std::vector<std::uint32_t>{4294967295u, 7}},
+    {"OtherChildrenPassedOver",
+     Array("float", "<kestrel_sc:property>1</kestrel_sc:property><other/>"
+     "<kestrel_sc:property_array type='float' name='q'>"
+     "<kestrel_sc:property>5</kestrel_sc:property></kestrel_sc:property_array>"
+     "<kestrel_sc:Property>6</kestrel_sc:Property>"
+     "<kestrel_sc:property type='x' name='y'>2</kestrel_sc:property>"), std::vector<float>{1, 2}},
+    {"EmptyArray", Array("double", ""), std::vector<double>{}},
+    {"Bools",
+     Array("bool", "<kestrel_sc:property>true</kestrel_sc:property>"
+     "<kestrel_sc:property>false</kestrel_sc:property>"
+     "<kestrel_sc:property value='1'/>"), std::vector<bool>{true, false, true}},
+    {"StringsFromTextOrValue",
+     Array("string", "<kestrel_sc:property>a</kestrel_sc:property>"
+     "<kestrel_sc:property value='b'>ignored</kestrel_sc:property>"
+     "<kestrel_sc:property value=''/>"), std::vector<Symbol>{Symbol("a"), Symbol("b"), Symbol()}},
+    {"Colors", Array("color", "<kestrel_sc:property>#01020304</kestrel_sc:property>"),
+     std::vector<Color>{Color(0x01020304u)}},
+    {"Points", Array("dpoint2d", "<kestrel_sc:property>1 2</kestrel_sc:property>"),
+     std::vector<DPoint2D>{{1, 2}}},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Arrays, PropertyReaderTest, testing::ValuesIn(kArrays),
+                         [](const testing::TestParamInfo<ReadCase>& info) {
+                             return info.param.name;
+                         });
 
 struct RejectCase {
     const char* name;
@@ -137,28 +133,31 @@ TEST_P(RejectedPropertyTest, StoresNothingAndNoTrace) {
     EXPECT_TRUE(traces.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RejectedPropertyTest,
-    testing::Values(
-        RejectCase{"NoType", "<kestrel_sc:property name='p' value='1'/>"},
-        RejectCase{"NoName", "<kestrel_sc:property type='int32' value='1'/>"},
-        RejectCase{"ArrayNoType", "<kestrel_sc:property_array name='p'/>"},
-        RejectCase{"ArrayNoName", "<kestrel_sc:property_array type='float'/>"},
-        RejectCase{"ArrayOfShapes",
-                   "<kestrel_sc:property_array type='shape' name='p' count='1'>"
-                   "<kestrel_sc:property/></kestrel_sc:property_array>"},
-        RejectCase{"ArrayOfSingleOnlyType", "<kestrel_sc:property_array type='int32' name='p'/>"},
-        RejectCase{"ArrayTypeInOtherCase", "<kestrel_sc:property_array type='Float' name='p'/>"},
-        RejectCase{"ImageValueAttributePlaysNoPart",
-                   "<kestrel_sc:property type='image' name='p' value='x'/>"},
-        // Images the real BMP loader refuses, among them a header promising 65535 x 65535.
-        RejectCase{"ImageTooShort", Property("image", "Qk0=")},
-        RejectCase{"ImageOfZeros", Property("image", "Qk0AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA==")},
-        RejectCase{"ImageNotBase64", Property("image", "not*base64")},
-        RejectCase{"ImageNotBmp", Property("image", "////////////////")},
-        RejectCase{"ImageHeaderOnly",
-                   Property("image", "Qk02AAAAAAAAADYAAAAoAAAA//8AAP//AAABABgAAAAAAAAAAAA=")}),
-    [](const testing::TestParamInfo<RejectCase>& info) { return info.param.name; });
+// clang-format off
+const RejectCase kRejected[] = {
+    {"NoType", "<kestrel_sc:property name='p' value='1'/>"},
+    {"NoName", "<kestrel_sc:property type='int32' value='1'/>"},
+    {"ArrayNoType", "<kestrel_sc:property_array name='p'/>"},
+    {"ArrayNoName", "<kestrel_sc:property_array type='float'/>"},
+    {"ArrayOfShapes",
+     "<kestrel_sc:property_array type='shape' name='p' count='1'>"
+     "<kestrel_sc:property/></kestrel_sc:property_array>"},
+    {"ArrayOfSingleOnlyType", "<kestrel_sc:property_array type='int32' name='p'/>"},
+    {"ArrayTypeInOtherCase", "<kestrel_sc:property_array type='Float' name='p'/>"},
+    {"ImageValueAttributePlaysNoPart", "<kestrel_sc:property type='image' name='p' value='x'/>"},
+    // Images the real BMP loader refuses, among them a header promising 65535 x 65535.
+    {"ImageTooShort", Property("image", "Qk0=")},
+    {"ImageOfZeros", Property("image", "Qk0AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA==")},
+    {"ImageNotBase64", Property("image", "not*base64")},
+    {"ImageNotBmp", Property("image", "////////////////")},
+    {"ImageHeaderOnly", Property("image", "Qk02AAAAAAAAADYAAAAoAAAA//8AAP//AAABABgAAAAAAAAAAAA=")},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Cases, RejectedPropertyTest, testing::ValuesIn(kRejected),
+                         [](const testing::TestParamInfo<RejectCase>& info) {
+                             return info.param.name;
+                         });
 
 class UnknownTypeTest : public testing::TestWithParam<std::string> {};
 

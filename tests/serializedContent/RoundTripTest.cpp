@@ -26,16 +26,6 @@ Tree RoundTrip(const SerializedContentElement& top, std::string* textOut = nullp
     return back;
 }
 
-template <class T>
-std::vector<T> BoundaryValues();
-
-template <class T>
-requires std::is_integral_v<T> &&(!std::is_same_v<T, bool>)std::vector<T> IntegerBoundaries() {
-    using Limits = std::numeric_limits<T>;
-    return {Limits::min(),      static_cast<T>(Limits::min() + 1), T{0},         T{1},
-            static_cast<T>(-1), static_cast<T>(Limits::max() - 1), Limits::max()};
-}
-
 template <class F>
 std::vector<F> RealBoundaries() {
     using Limits = std::numeric_limits<F>;
@@ -59,97 +49,71 @@ std::vector<F> RealBoundaries() {
             std::bit_cast<F>(Bits(~Bits{0}))};
 }
 
-// clang-format off
-template <> std::vector<bool> BoundaryValues() { return {true, false}; }
-template <> std::vector<std::int8_t> BoundaryValues() { return IntegerBoundaries<std::int8_t>(); }
-template <> std::vector<std::uint8_t> BoundaryValues() { return IntegerBoundaries<std::uint8_t>(); }
-template <> std::vector<std::int16_t> BoundaryValues() { return IntegerBoundaries<std::int16_t>(); }
-template <> std::vector<std::uint16_t> BoundaryValues() { return IntegerBoundaries<std::uint16_t>(); }
-template <> std::vector<std::int32_t> BoundaryValues() { return IntegerBoundaries<std::int32_t>(); }
-template <> std::vector<std::uint32_t> BoundaryValues() { return IntegerBoundaries<std::uint32_t>(); }
-template <> std::vector<std::int64_t> BoundaryValues() { return IntegerBoundaries<std::int64_t>(); }
-template <> std::vector<std::uint64_t> BoundaryValues() { return IntegerBoundaries<std::uint64_t>(); }
-template <> std::vector<float> BoundaryValues() { return RealBoundaries<float>(); }
-template <> std::vector<double> BoundaryValues() { return RealBoundaries<double>(); }
-// clang-format on
-
-// Control characters other than tab, LF and CR are left out: XML 1.0 cannot carry them, and the
-// writer puts U+FFFD for them (XmlElemTest).
-template <>
-std::vector<Symbol> BoundaryValues() {
-    return {Symbol(),
-            Symbol(" "),
-            Symbol("  leading and trailing  "),
-            Symbol("\xC3\xA9t\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80"),
-            Symbol("<tag attr=\"v\"> & 'quotes' ]]> &amp;"),
-            Symbol("tab\tnewline\ncr\rcrlf\r\n"),
-            Symbol("\x7f\xC2\x85 discouraged but allowed"),
-            Symbol("\n"),
-            Symbol("&#10; &unknown; %s %n")};
-}
-
-template <>
-std::vector<Color> BoundaryValues() {
-    return {Color(0u), Color(0xffffffffu), Color(0x12345678u), Color(0xff000000u)};
-}
-
-// Compound values with every component drawn from the real boundaries in turn.
-template <class V>
-std::vector<V> CompoundBoundaries() {
-    using Component =
-        std::remove_pointer_t<std::remove_cvref_t<decltype(Components(std::declval<V&>())[0])>>;
-    std::vector<Component> reals = RealBoundaries<Component>();
-    std::vector<V> values;
-    for (std::size_t i = 0; i < reals.size(); ++i) {
-        V value{};
-        std::size_t k = i;
-        for (auto* component : Components(value))
-            *component = reals[k++ % reals.size()];
-        values.push_back(value);
+template <class T>
+std::vector<T> BoundaryValues() {
+    if constexpr (std::is_same_v<T, bool>) {
+        return {true, false};
+    } else if constexpr (std::is_integral_v<T>) {
+        using Limits = std::numeric_limits<T>;
+        return {Limits::min(),      static_cast<T>(Limits::min() + 1), T{0},         T{1},
+                static_cast<T>(-1), static_cast<T>(Limits::max() - 1), Limits::max()};
+    } else if constexpr (std::is_floating_point_v<T>) {
+        return RealBoundaries<T>();
+    } else if constexpr (std::is_same_v<T, Symbol>) {
+        // Control characters other than tab, LF and CR are left out: XML 1.0 cannot carry them,
+        // and the writer puts U+FFFD for them (XmlElemTest).
+        return {Symbol(),
+                Symbol(" "),
+                Symbol("  leading and trailing  "),
+                Symbol("\xC3\xA9t\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80"),
+                Symbol("<tag attr=\"v\"> & 'quotes' ]]> &amp;"),
+                Symbol("tab\tnewline\ncr\rcrlf\r\n"),
+                Symbol("\x7f\xC2\x85 discouraged but allowed"),
+                Symbol("\n"),
+                Symbol("&#10; &unknown; %s %n")};
+    } else if constexpr (std::is_same_v<T, Color>) {
+        return {Color(0u), Color(0xffffffffu), Color(0x12345678u), Color(0xff000000u)};
+    } else if constexpr (std::is_same_v<T, SmartPtr<Image>>) {
+        // Both pixel formats, odd widths whose rows are padded, one pixel and a large image.
+        std::vector<SmartPtr<Image>> images;
+        for (const auto& [width, height, format] :
+             {std::tuple{64u, 48u, PixelFormat::RGBA8}, std::tuple{64u, 48u, PixelFormat::RGB8},
+              std::tuple{7u, 5u, PixelFormat::RGB8}, std::tuple{3u, 9u, PixelFormat::RGBA8},
+              std::tuple{1u, 1u, PixelFormat::RGB8},
+              std::tuple{1500u, 1000u, PixelFormat::RGBA8}}) {
+            SmartPtr<Image> image(new Image(width, height, format));
+            for (std::size_t i = 0; i < image->GetPixelBytes(); ++i)
+                image->GetPixels()[i] = static_cast<std::uint8_t>(i * 131 + i / 7);
+            images.push_back(image);
+        }
+        return images;
+    } else if constexpr (std::is_same_v<T, SmartPtr<Shape>>) {
+        // Every vertex type (written by its positions), with a NaN payload, -0 and a subnormal
+        // among the positions; empty shapes and one without triangles.
+        std::vector<float> positions = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+        positions[4] = std::bit_cast<float>(0x7fc01234u);
+        positions[5] = -0.0f;
+        positions[7] = std::bit_cast<float>(0x00000001u);
+        const std::vector<std::uint32_t> triangles = {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3};
+        std::vector<SmartPtr<Shape>> shapes = {MakeMeshShape({}, {}), MakeMeshShape({1, 2, 3}, {})};
+        for (unsigned type : {0u, 1u, 2u, 3u})
+            shapes.push_back(MakeMeshShape(positions, triangles, VertexType(type)));
+        return shapes;
+    } else {
+        // Compound values with every component drawn from the real boundaries in turn.
+        using Component =
+            std::remove_pointer_t<std::remove_cvref_t<decltype(Components(std::declval<T&>())[0])>>;
+        const std::vector<Component> reals = RealBoundaries<Component>();
+        std::vector<T> values;
+        for (std::size_t i = 0; i < reals.size(); ++i) {
+            T value{};
+            std::size_t k = i;
+            for (auto* component : Components(value))
+                *component = reals[k++ % reals.size()];
+            values.push_back(value);
+        }
+        return values;
     }
-    return values;
-}
-
-// clang-format off
-template <> std::vector<Location> BoundaryValues() { return CompoundBoundaries<Location>(); }
-template <> std::vector<DVec2> BoundaryValues() { return CompoundBoundaries<DVec2>(); }
-template <> std::vector<DVec3> BoundaryValues() { return CompoundBoundaries<DVec3>(); }
-template <> std::vector<FVec3> BoundaryValues() { return CompoundBoundaries<FVec3>(); }
-template <> std::vector<DPoint2D> BoundaryValues() { return CompoundBoundaries<DPoint2D>(); }
-template <> std::vector<DPoint3D> BoundaryValues() { return CompoundBoundaries<DPoint3D>(); }
-template <> std::vector<FPoint3D> BoundaryValues() { return CompoundBoundaries<FPoint3D>(); }
-template <> std::vector<Quaternion<float>> BoundaryValues() { return CompoundBoundaries<Quaternion<float>>(); }
-// clang-format on
-
-// Images of both pixel formats, odd widths whose rows are padded, one pixel and a large one.
-template <>
-std::vector<SmartPtr<Image>> BoundaryValues() {
-    std::vector<SmartPtr<Image>> images;
-    for (const auto& [width, height, format] :
-         {std::tuple{64u, 48u, PixelFormat::RGBA8}, std::tuple{64u, 48u, PixelFormat::RGB8},
-          std::tuple{7u, 5u, PixelFormat::RGB8}, std::tuple{3u, 9u, PixelFormat::RGBA8},
-          std::tuple{1u, 1u, PixelFormat::RGB8}, std::tuple{1500u, 1000u, PixelFormat::RGBA8}}) {
-        SmartPtr<Image> image(new Image(width, height, format));
-        for (std::size_t i = 0; i < image->GetPixelBytes(); ++i)
-            image->GetPixels()[i] = static_cast<std::uint8_t>(i * 131 + i / 7);
-        images.push_back(image);
-    }
-    return images;
-}
-
-// Shapes of every vertex type (written by their positions), with a NaN payload, -0 and a
-// subnormal among the positions; empty ones and one without triangles.
-template <>
-std::vector<SmartPtr<Shape>> BoundaryValues() {
-    std::vector<float> positions = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
-    positions[4] = std::bit_cast<float>(0x7fc01234u);
-    positions[5] = -0.0f;
-    positions[7] = std::bit_cast<float>(0x00000001u);
-    const std::vector<std::uint32_t> triangles = {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3};
-    std::vector<SmartPtr<Shape>> shapes = {MakeMeshShape({}, {}), MakeMeshShape({1, 2, 3}, {})};
-    for (unsigned type : {0u, 1u, 2u, 3u})
-        shapes.push_back(MakeMeshShape(positions, triangles, VertexType(type)));
-    return shapes;
 }
 
 template <class T>

@@ -167,6 +167,13 @@ std::string Payload(const char* element, const char* count, const std::string& t
     return out + ">" + text + "</" + element + ">";
 }
 
+std::string V(const char* count, const std::string& text) {
+    return Payload("vertices", count, text);
+}
+std::string T(const char* count, const std::string& text) {
+    return Payload("triangles", count, text);
+}
+
 const std::string kOneVertex = Base64::Encode("\0\0\x80?\0\0\0@\0\0@@", 12);  // (1, 2, 3)
 const std::string kTwoTriangles = Base64::Encode(std::string(24, '\0').data(), 24);
 
@@ -185,59 +192,30 @@ TEST_P(MalformedShapeTest, NeverStopsTheRestOfTheDocument) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, MalformedShapeTest,
-    testing::Values(
-        MalformedCase{
-            "WellFormed",
-            Payload("vertices", "1", kOneVertex) + Payload("triangles", "2", kTwoTriangles), 1, 1,
-            2},
-        MalformedCase{
-            "ChildrenSwapped",
-            Payload("triangles", "2", kTwoTriangles) + Payload("vertices", "1", kOneVertex), 0, 0,
-            0},
-        MalformedCase{"OnlyOneChild", Payload("vertices", "1", kOneVertex), 0, 0, 0},
-        MalformedCase{"ThirdChild",
-                      Payload("vertices", "1", kOneVertex) +
-                          Payload("triangles", "2", kTwoTriangles) + "<extra/>",
-                      0, 0, 0},
-        MalformedCase{"NoChildren", "", 0, 0, 0},
-        MalformedCase{"PrefixedNames",
-                      Payload("kestrel_sc:vertices", "1", kOneVertex) +
-                          Payload("kestrel_sc:triangles", "2", kTwoTriangles),
-                      0, 0, 0},
-        MalformedCase{
-            "CountsMissingTakeNothing",
-            Payload("vertices", nullptr, kOneVertex) + Payload("triangles", nullptr, kTwoTriangles),
-            1, 0, 0},
-        MalformedCase{
-            "CountSmallerTakesTheFirstRecords",
-            Payload("vertices", "1", kOneVertex) + Payload("triangles", "1", kTwoTriangles), 1, 1,
-            1},
-        MalformedCase{"CountLargerThanPayloadTakesWhatIsThere",
-                      Payload("vertices", "4294967295", kOneVertex) +
-                          Payload("triangles", "1000000", kTwoTriangles),
-                      1, 1, 2},
-        MalformedCase{
-            "NegativeCountIsHuge",
-            Payload("vertices", "-1", kOneVertex) + Payload("triangles", "-5", kTwoTriangles), 1, 1,
-            2},
-        MalformedCase{"EmptyPayloads",
-                      Payload("vertices", "10", "") + Payload("triangles", "10", ""), 1, 0, 0},
-        MalformedCase{"CorruptBase64KeepsWholeGroupsBeforeTheDamage",
-                      Payload("vertices", "1", "AAAAAAAAAAAA*AAAAAAAAAAA") +
-                          Payload("triangles", "2", "%%%%"),
-                      1, 0, 0},
-        MalformedCase{"PartialRecordIgnored",
-                      Payload("vertices", "2", Base64::Encode(std::string(20, 'x').data(), 20)) +
-                          Payload("triangles", "0", ""),
-                      1, 1, 0},
-        MalformedCase{
-            "IndicesBeyondTheVerticesPassUnchecked",
-            Payload("vertices", "1", kOneVertex) +
-                Payload("triangles", "1", Base64::Encode("\xff\xff\xff\xff\x07\0\0\0\0\0\0\0", 12)),
-            1, 1, 1}),
-    [](const testing::TestParamInfo<MalformedCase>& info) { return info.param.name; });
+// clang-format off
+const MalformedCase kMalformedCases[] = {
+    {"WellFormed", V("1", kOneVertex) + T("2", kTwoTriangles), 1, 1, 2},
+    {"ChildrenSwapped", T("2", kTwoTriangles) + V("1", kOneVertex), 0, 0, 0},
+    {"OnlyOneChild", V("1", kOneVertex), 0, 0, 0},
+    {"ThirdChild", V("1", kOneVertex) + T("2", kTwoTriangles) + "<extra/>", 0, 0, 0},
+    {"NoChildren", "", 0, 0, 0},
+    {"PrefixedNames", Payload("kestrel_sc:vertices", "1", kOneVertex) + Payload("kestrel_sc:triangles", "2", kTwoTriangles), 0, 0, 0},
+    {"CountsMissingTakeNothing", V(nullptr, kOneVertex) + T(nullptr, kTwoTriangles), 1, 0, 0},
+    {"CountSmallerTakesTheFirstRecords", V("1", kOneVertex) + T("1", kTwoTriangles), 1, 1, 1},
+    {"CountLargerThanPayloadTakesWhatIsThere", V("4294967295", kOneVertex) + T("1000000", kTwoTriangles), 1, 1, 2},
+    {"NegativeCountIsHuge", V("-1", kOneVertex) + T("-5", kTwoTriangles), 1, 1, 2},
+    {"EmptyPayloads", V("10", "") + T("10", ""), 1, 0, 0},
+    {"CorruptBase64KeepsWholeGroupsBeforeTheDamage", V("1", "AAAAAAAAAAAA*AAAAAAAAAAA") + T("2", "%%%%"), 1, 0, 0},
+    {"PartialRecordIgnored", V("2", Base64::Encode(std::string(20, 'x').data(), 20)) + T("0", ""), 1, 1, 0},
+    {"IndicesBeyondTheVerticesPassUnchecked",
+     V("1", kOneVertex) + T("1", Base64::Encode("\xff\xff\xff\xff\x07\0\0\0\0\0\0\0", 12)), 1, 1, 1},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Cases, MalformedShapeTest, testing::ValuesIn(kMalformedCases),
+                         [](const testing::TestParamInfo<MalformedCase>& info) {
+                             return info.param.name;
+                         });
 
 TEST(ShapePropertyTest, ExhaustedGeometryPoolAddsNothingAndLeaksNothing) {
     const std::string text = "<r><kestrel_sc:e><kestrel_sc:property type='shape' name='s'>" +

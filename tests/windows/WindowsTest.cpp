@@ -92,34 +92,10 @@ std::string WithCrLf(const std::string& text) {
 
 // ---- the module DLL as a host opens it ----
 
-TEST(WindowsModuleTest, LoadLibraryFindsThePlainCEntryPoints) {
-    HMODULE module = LoadLibraryW((kBinary / L"serializedContent.dll").c_str());
-    ASSERT_NE(module, nullptr) << "error " << GetLastError();
-    auto create = reinterpret_cast<CreateComponent>(
-        reinterpret_cast<void*>(GetProcAddress(module, "OrbDllCreateComponent")));
-    auto init =
-        reinterpret_cast<Hook>(reinterpret_cast<void*>(GetProcAddress(module, "OrbDllInit")));
-    auto terminate =
-        reinterpret_cast<Hook>(reinterpret_cast<void*>(GetProcAddress(module, "OrbDllTerminate")));
-    ASSERT_NE(create, nullptr);
-    ASSERT_NE(init, nullptr);
-    ASSERT_NE(terminate, nullptr);
-    init();
-    SmartPtr<RefCounted> component;
-    EXPECT_FALSE(create("Loader", "serializedcontent", nullptr, component));
-    EXPECT_FALSE(create("loader", "serializedcontent ", nullptr, component));
-    EXPECT_EQ(component.get(), nullptr);
-    EXPECT_TRUE(create("loader", "serializedcontent", nullptr, component));
-    EXPECT_NE(component.get(), nullptr);
-    component = nullptr;
-    terminate();
-    EXPECT_TRUE(FreeLibrary(module));
-}
-
-// A second copy of the DLL is a separate library: its entry answers the process attach, thread
-// starts and ends meanwhile, and the detach on FreeLibrary; the name tables are built and torn
-// down with it, each time.
-TEST(WindowsModuleTest, EntryAnswersEveryNotificationAndReloads) {
+// A copy of the DLL is a separate library, loaded and freed three times: LoadLibraryW finds its
+// plain C entry points; its entry answers the process attach, thread starts and ends meanwhile,
+// and the detach on FreeLibrary; the name tables are built and torn down with it, each time.
+TEST(WindowsModuleTest, EntryPointsAndReloads) {
     WideTempDir dir;
     const fs::path copy =
         kBinary / (L"sc-copy-" + std::to_wstring(GetCurrentProcessId()) + L".dll");
@@ -128,8 +104,8 @@ TEST(WindowsModuleTest, EntryAnswersEveryNotificationAndReloads) {
     for (int round = 0; round < 3; ++round) {
         HMODULE module = LoadLibraryW(copy.c_str());
         ASSERT_NE(module, nullptr) << "round " << round << ", error " << GetLastError();
-        // Threads start and end while the library is loaded; with thread notifications off
-        // nothing of the module runs for them, and nothing breaks.
+        // With thread notifications off nothing of the module runs for threads, and nothing
+        // breaks.
         std::vector<std::thread> threads;
         for (int i = 0; i < 4; ++i)
             threads.emplace_back([] { Sleep(1); });
@@ -137,10 +113,22 @@ TEST(WindowsModuleTest, EntryAnswersEveryNotificationAndReloads) {
             thread.join();
         auto create = reinterpret_cast<CreateComponent>(
             reinterpret_cast<void*>(GetProcAddress(module, "OrbDllCreateComponent")));
+        auto init =
+            reinterpret_cast<Hook>(reinterpret_cast<void*>(GetProcAddress(module, "OrbDllInit")));
+        auto terminate = reinterpret_cast<Hook>(
+            reinterpret_cast<void*>(GetProcAddress(module, "OrbDllTerminate")));
         ASSERT_NE(create, nullptr);
+        ASSERT_NE(init, nullptr);
+        ASSERT_NE(terminate, nullptr);
+        init();
         SmartPtr<RefCounted> component;
+        EXPECT_FALSE(create("Loader", "serializedcontent", nullptr, component));
+        EXPECT_FALSE(create("loader", "serializedcontent ", nullptr, component));
+        EXPECT_EQ(component.get(), nullptr);
         EXPECT_TRUE(create("loader", "serializedcontent", nullptr, component));
+        EXPECT_NE(component.get(), nullptr);
         component = nullptr;
+        terminate();
         kestrel::LoadOptions options;
         options.modulePath = Utf8(kBinary / L"serializedContent.dll");
         kestrel::LoadResult loaded = kestrel::Load(Utf8(dir.path() / L"doc.xml"), options);
@@ -153,50 +141,35 @@ TEST(WindowsModuleTest, EntryAnswersEveryNotificationAndReloads) {
 
 // ---- files through wide, long and CR LF paths ----
 
-TEST(WindowsFileTest, CrLfFileLoadsAsTheLfOne) {
+// CR LF line ends, a non-ASCII name and a directory longer than 260 characters (made through the
+// long form) all load to the tree of the plain file.
+TEST(WindowsFileTest, CrLfNonAsciiAndLongPathsLoadAsThePlainFile) {
     WideTempDir dir;
     WriteBytes(dir.path() / L"lf.xml", kDocument);
-    WriteBytes(dir.path() / L"crlf.xml", WithCrLf(kDocument));
-    kestrel::LoadResult lf = kestrel::Load(Utf8(dir.path() / L"lf.xml"));
-    kestrel::LoadResult crlf = kestrel::Load(Utf8(dir.path() / L"crlf.xml"));
-    ASSERT_TRUE(lf) << lf.error.description();
-    ASSERT_TRUE(crlf) << crlf.error.description();
-    EXPECT_EQ(Canonical(crlf), Canonical(lf));
-    EXPECT_NE(Canonical(lf).find("caf\xC3\xA9"), std::string::npos);
-}
-
-TEST(WindowsFileTest, TextModeStreamTurnsCrLfIntoLf) {
-    WideTempDir dir;
-    WriteBytes(dir.path() / L"t.txt", "a\r\nb\r\n");
-    std::ifstream in(dir.path() / L"t.txt");  // text mode, as the loader opens files
-    std::ostringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(text.str(), "a\nb\n");
-}
-
-TEST(WindowsFileTest, NonAsciiFileNameLoads) {
-    WideTempDir dir;
-    const fs::path file = dir.path() / L"d\u00f6cument-\u00fc\u00df-\u65e5\u672c-\u0416.xml";
-    WriteBytes(file, kDocument);
-    kestrel::LoadResult loaded = kestrel::Load(Utf8(file));
-    ASSERT_TRUE(loaded) << loaded.error.description();
-    EXPECT_NE(Canonical(loaded).find("axis"), std::string::npos);
-}
-
-TEST(WindowsFileTest, FileBelowADirectoryLongerThan260Characters) {
-    WideTempDir dir;
+    kestrel::LoadResult plain = kestrel::Load(Utf8(dir.path() / L"lf.xml"));
+    ASSERT_TRUE(plain) << plain.error.description();
+    EXPECT_NE(Canonical(plain).find("caf\xC3\xA9"), std::string::npos);
     std::wstring deep = dir.path().wstring();
     while (deep.size() < 300)
         deep += L"\\segment-\u00e9-0123456789";
     const std::wstring longForm = FileSystem::GenerateLongFilePath(deep, true);
     ASSERT_EQ(longForm.rfind(L"\\\\?\\", 0), 0u);
     fs::create_directories(fs::path(longForm));
-    WriteBytes(fs::path(longForm + L"\\long.xml"), kDocument);
-    const std::wstring plain = deep + L"\\long.xml";
-    ASSERT_GT(plain.size(), 260u);
-    kestrel::LoadResult loaded = kestrel::Load(Utf8(fs::path(plain)));
-    ASSERT_TRUE(loaded) << loaded.error.description();
-    EXPECT_NE(Canonical(loaded).find("label"), std::string::npos);
+    const struct {
+        fs::path written, loaded;
+        std::string bytes;
+    } files[] = {
+        {dir.path() / L"crlf.xml", dir.path() / L"crlf.xml", WithCrLf(kDocument)},
+        {dir.path() / L"d\u00f6cument-\u00fc\u00df-\u65e5\u672c-\u0416.xml",
+         dir.path() / L"d\u00f6cument-\u00fc\u00df-\u65e5\u672c-\u0416.xml", kDocument},
+        {fs::path(longForm + L"\\long.xml"), fs::path(deep + L"\\long.xml"), kDocument},
+    };
+    for (const auto& file : files) {
+        WriteBytes(file.written, file.bytes);
+        kestrel::LoadResult loaded = kestrel::Load(Utf8(file.loaded));
+        ASSERT_TRUE(loaded) << Utf8(file.loaded) << ": " << loaded.error.description();
+        EXPECT_EQ(Canonical(loaded), Canonical(plain)) << Utf8(file.loaded);
+    }
 }
 
 // Every value kind: single properties and arrays, shapes, images; saved under a non-ASCII name
