@@ -184,19 +184,6 @@ std::string EncodingMismatch(std::string_view name, XmlEncoding encoding) {
            EncodingTitle(encoding);
 }
 
-bool IsUtf8Xml(std::string_view text) {
-    if (StartsWithBytes(text, {0xEF, 0xBB, 0xBF}))
-        return true;
-    // A byte order mark of UTF-16 or UTF-32, the zero bytes of '<' in them, or EBCDIC.
-    if (text.size() >= 2 && (Byte(text, 0) >= 0xFE || text[0] == '\0' || text[1] == '\0'))
-        return false;
-    if (StartsWithBytes(text, {0x4C, 0x6F, 0xA7, 0x94}))
-        return false;
-    std::size_t offset = 0;
-    const std::string_view name = DeclaredEncoding(text, &offset);
-    return name.empty() || FamilyOf(name) == Family::Utf8;
-}
-
 bool DecodeXmlText(std::string_view text, std::string& out, std::string_view* utf8,
                    XmlEncoding* encoding, std::string* error) {
     out.clear();
@@ -226,7 +213,7 @@ bool DecodeXmlText(std::string_view text, std::string& out, std::string_view* ut
             continue;
         *encoding = signature.encoding;
         if (signature.encoding == XmlEncoding::Utf8) {
-            *utf8 = text.substr(3);
+            *utf8 = text;  // the reader steps over the mark, so that offsets stay the file's
             return true;
         }
         std::string reason;

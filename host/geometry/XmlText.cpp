@@ -13,10 +13,8 @@
 #include "utilities/LargeBuffer.h"
 
 XmlElem* ParseXml(const std::string& text, bool keepWhitespace, std::string* error) {
-    if (IsUtf8Xml(text))
-        return ParseUtf8Xml(text, keepWhitespace, error);
     // Other encodings are converted to UTF-8 first and read by the same reader, which then checks
-    // that the declaration names the encoding found.
+    // that the declaration names the encoding found; UTF-8 text is read where it stands.
     std::string converted;
     std::string_view utf8;
     XmlEncoding encoding = XmlEncoding::Utf8;

@@ -505,6 +505,15 @@ private:
         return SkipPlain<kCharStop>(at, end);
     }
 
+    // Appends text_[run, at) and the line feed that the line end at at (CR or CR LF) stands for;
+    // gives where reading goes on.
+    std::size_t AppendLineEnd(std::string& out, std::size_t run, std::size_t at,
+                              std::size_t to) const {
+        Append(out, run, at);
+        out += '\n';
+        return at + (at + 1 < to && text_[at + 1] == '\n' ? 2 : 1);
+    }
+
     // Checks that text_[from, to) holds only XML characters. With out, appends them too, line
     // ends made LF (CDATA).
     void CheckChars(std::size_t from, std::size_t to, std::string* out) const {
@@ -519,10 +528,7 @@ private:
                 ++at;
             } else if (c == '\r') {
                 if (out && frames_.empty()) {
-                    out->append(text_.data() + run, at - run);
-                    *out += '\n';
-                    at += at + 1 < to && text_[at + 1] == '\n' ? 2 : 1;
-                    run = at;
+                    at = run = AppendLineEnd(*out, run, at, to);
                 } else {
                     ++at;
                 }
@@ -1184,10 +1190,7 @@ private:
                 run = at;
             } else if (c == '\r') {
                 if (frames_.empty()) {
-                    out.append(text_.data() + run, at - run);
-                    out += '\n';
-                    at += at + 1 < to && text_[at + 1] == '\n' ? 2 : 1;
-                    run = at;
+                    at = run = AppendLineEnd(out, run, at, to);
                 } else {
                     ++at;
                 }
@@ -1455,10 +1458,7 @@ private:
                     ++at;
                     continue;
                 }
-                Append(out, run, at);
-                out += '\n';
-                at += at + 1 < end && text_[at + 1] == '\n' ? 2 : 1;
-                run = at;
+                at = run = AppendLineEnd(out, run, at, end);
             } else if (c >= 0x80) {
                 at = SkipUtf8(at);
             } else {
@@ -1469,7 +1469,7 @@ private:
         return at;
     }
 
-    void Append(std::string& out, std::size_t from, std::size_t to) {
+    void Append(std::string& out, std::size_t from, std::size_t to) const {
         if (to == from)
             return;
         if (out.empty())

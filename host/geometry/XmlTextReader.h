@@ -45,13 +45,9 @@ private:
 // converted first, and the reader then checks that the XML declaration names the one found.
 enum class XmlEncoding { Utf8, Ascii, Latin1, Utf16Le, Utf16Be, Utf32Le, Utf32Be };
 
-// Whether text is UTF-8 (or ASCII) XML as it stands, as its byte order mark or declaration tell;
-// other texts must be converted by DecodeXmlText first.
-bool IsUtf8Xml(std::string_view text);
-
 // Finds the encoding of text from its byte order mark, its first bytes and its XML declaration,
 // and converts it to UTF-8 in out (without a byte order mark). When text is UTF-8 already, out
-// stays empty and *utf8 views text without its mark. False, with *error set to
+// stays empty and *utf8 views text as it is. False, with *error set to
 // "line:column: reason", for an encoding not supported, one that contradicts the byte order mark,
 // or bytes that are not text in the encoding.
 bool DecodeXmlText(std::string_view text, std::string& out, std::string_view* utf8,
