@@ -10,9 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -79,25 +77,15 @@ Error Diagnose(const std::string& path) {
         return MakeError(Error::NotRegularFile, "is a directory", path);
     if (!status.regular)
         return MakeError(Error::NotRegularFile, "not a regular file", path);
-    errno = 0;
-    std::ifstream in(files::PathOf(path), std::ios::binary);
-    if (!in)
-        return MakeError(Error::Unreadable, std::strerror(errno ? errno : EACCES), path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string reason;
-    XmlElem* root = ParseXml(text.str(), false, &reason);
+    std::string text, reason;
+    if (!files::ReadRegularFile(path, text, reason))
+        return MakeError(Error::Unreadable, reason, path);
+    XmlElem* root = ParseXml(text, false, &reason);
     if (root) {
         FreeXml(root);
         return {};
     }
     return load::MalformedError(reason, path);
-}
-
-// The size of the file at path for progress reports; 0 when it cannot be told.
-std::uint64_t FileSize(const std::string& path) {
-    const files::FileStatus status = files::StatFile(path);
-    return status.error == 0 && status.regular ? status.size : 0;
 }
 
 // Loads path through module once the progress callback has heard (0, total).
@@ -162,7 +150,7 @@ LoadResult Module::Load(const std::string& path, const LoadOptions& options) con
             result.error = MakeError(Error::ModuleUnavailable, "the module is not open", path);
             return result;
         }
-        const std::uint64_t total = FileSize(path);
+        const std::uint64_t total = files::StatFile(path).RegularSize();
         if (!Report(options.progress, 0, total)) {
             LoadResult result;
             result.error = MakeError(Error::Cancelled, "cancelled", path);
@@ -217,7 +205,7 @@ LoadResult Load(const std::string& path, const LoadOptions& options) {
             result.error = MakeError(Error::InvalidArgument, "no file name given");
             return result;
         }
-        const std::uint64_t total = FileSize(path);
+        const std::uint64_t total = files::StatFile(path).RegularSize();
         if (!Report(options.progress, 0, total)) {
             result.error = MakeError(Error::Cancelled, "cancelled", path);
             return result;

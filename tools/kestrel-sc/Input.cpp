@@ -40,12 +40,6 @@ std::string FindModule() {
     return files::Utf8Of(here / ".." / "lib" / file);
 }
 
-// The size of a regular file, for progress; 0 when it cannot be told.
-std::uint64_t FileSize(const std::string& path) {
-    const files::FileStatus status = files::StatFile(path);
-    return status.error == 0 && status.regular ? status.size : 0;
-}
-
 // Reads the whole file in blocks so the meter can follow; false when it cannot be read.
 bool ReadFile(const std::string& path, std::string& text, ProgressMeter& meter) {
     std::ifstream in(files::PathOf(path), std::ios::binary);
@@ -101,7 +95,7 @@ int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcom
               ProgressMode progress, const kestrel::Module* opened) {
     if (DetectForm(path) == InputForm::Json) {
         auto started = std::chrono::steady_clock::now();
-        ProgressMeter meter(progress, "loading", FileSize(path));
+        ProgressMeter meter(progress, "loading", files::StatFile(path).RegularSize());
         std::string text;
         if (!ReadFile(path, text, meter)) {
             outcome.error = path + ": cannot be read";
@@ -127,7 +121,7 @@ int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcom
         }
         opened = &own;
     }
-    ProgressMeter meter(progress, "loading", FileSize(path));
+    ProgressMeter meter(progress, "loading", files::StatFile(path).RegularSize());
     meter.Tick();
     kestrel::LoadOptions options;
     options.waiting = [&meter] { meter.Tick(); };
@@ -139,7 +133,7 @@ int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcom
         return 1;
     }
     outcome.tree = std::move(loaded.tree);
-    meter.Finish(FileSize(path));
+    meter.Finish(files::StatFile(path).RegularSize());
     return 0;
 }
 

@@ -37,6 +37,9 @@ struct FileStatus {
     bool regular = false;
     std::uint64_t size = 0;
     std::uint32_t permissions = 0;  // the mode's permission bits (07777)
+
+    // The size of a regular file, as progress reports count it; 0 for anything else.
+    std::uint64_t RegularSize() const noexcept { return error == 0 && regular ? size : 0; }
 };
 
 // Follows symbolic links, as stat does; on Windows through the wide name.
