@@ -1,9 +1,12 @@
 // The encodings of XML text: found from the byte order mark, the first bytes and the declaration,
 // and converted to UTF-8, which is all the reader reads.
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <utility>
 
 #include "XmlTextReader.h"
 #include "utilities/LargeBuffer.h"
@@ -60,13 +63,18 @@ const char* EncodingTitle(XmlEncoding encoding) {
     return "?";
 }
 
-void SetError(std::string* error, std::string_view text, std::size_t offset,
-              const std::string& reason) {
-    if (!error)
-        return;
-    auto [line, column] = PositionCounter(text).At(offset);
-    *error = std::to_string(line) + ":" + std::to_string(column) + ": " + reason;
+}  // namespace
+
+void SetFailure(XmlParseResult& result, XmlParseStatus status, std::string_view text,
+                std::size_t offset, std::string reason) {
+    result.root.reset();
+    result.status = status;
+    result.offset = std::min(offset, text.size());
+    std::tie(result.line, result.column) = PositionCounter(text).At(result.offset);
+    result.reason = std::move(reason);
 }
+
+namespace {
 
 // The encoding name of an XML declaration at the start of an ASCII-compatible text, and where
 // it stands; empty when there is none. The reader checks the declaration's grammar later.
@@ -185,7 +193,7 @@ std::string EncodingMismatch(std::string_view name, XmlEncoding encoding) {
 }
 
 bool DecodeXmlText(std::string_view text, std::string& out, std::string_view* utf8,
-                   XmlEncoding* encoding, std::string* error) {
+                   XmlEncoding* encoding, XmlParseResult& failure) {
     out.clear();
     // The byte order marks, then the first characters "<?" or "<" as each encoding writes them.
     struct Signature {
@@ -205,7 +213,8 @@ bool DecodeXmlText(std::string_view text, std::string& out, std::string_view* ut
         {{0x3C, 0x00, 0x3F, 0x00}, XmlEncoding::Utf16Le, 0},
     };
     if (StartsWithBytes(text, {0x4C, 0x6F, 0xA7, 0x94})) {
-        SetError(error, "", 0, "the text is EBCDIC, which is not supported");
+        SetFailure(failure, XmlParseStatus::BadEncoding, "", 0,
+                   "the text is EBCDIC, which is not supported");
         return false;
     }
     for (const Signature& signature : kSignatures) {
@@ -218,15 +227,15 @@ bool DecodeXmlText(std::string_view text, std::string& out, std::string_view* ut
         }
         std::string reason;
         if (!ConvertWide(text.substr(signature.mark), signature.encoding, out, reason)) {
-            SetError(error, out, out.size(), reason);
+            SetFailure(failure, XmlParseStatus::BadEncoding, out, out.size(), reason);
             return false;
         }
         // Without a byte order mark only the declaration may say the text is not UTF-8.
         std::size_t offset = 0;
         if (signature.mark == 0 && DeclaredEncoding(out, &offset).empty()) {
-            SetError(error, out, 0,
-                     std::string("the text is ") + EncodingTitle(signature.encoding) +
-                         " without a byte order mark or an encoding declaration");
+            SetFailure(failure, XmlParseStatus::BadEncoding, out, 0,
+                       std::string("the text is ") + EncodingTitle(signature.encoding) +
+                           " without a byte order mark or an encoding declaration");
             return false;
         }
         *utf8 = out;
@@ -247,9 +256,9 @@ bool DecodeXmlText(std::string_view text, std::string& out, std::string_view* ut
                 if (Byte(text, at) >= 0x80) {
                     static const char digits[] = "0123456789ABCDEF";
                     const unsigned char b = Byte(text, at);
-                    SetError(error, text, at,
-                             std::string("byte 0x") + digits[b >> 4] + digits[b & 15] +
-                                 " is not ASCII, which the declaration names");
+                    SetFailure(failure, XmlParseStatus::BadEncoding, text, at,
+                               std::string("byte 0x") + digits[b >> 4] + digits[b & 15] +
+                                   " is not ASCII, which the declaration names");
                     return false;
                 }
             }
@@ -263,16 +272,16 @@ bool DecodeXmlText(std::string_view text, std::string& out, std::string_view* ut
             *utf8 = out;
             return true;
         case Family::Wide:
-            SetError(error, text, offset,
-                     "encoding '" + std::string(name) +
-                         "' declared, but the text has no byte order mark and is written in "
-                         "single bytes");
+            SetFailure(failure, XmlParseStatus::BadEncoding, text, offset,
+                       "encoding '" + std::string(name) +
+                           "' declared, but the text has no byte order mark and is written in "
+                           "single bytes");
             return false;
         case Family::Unknown:
             break;
     }
-    SetError(error, text, offset,
-             "encoding '" + std::string(name) +
-                 "' is not supported (UTF-8, UTF-16, UTF-32, ISO-8859-1 and US-ASCII are)");
+    SetFailure(failure, XmlParseStatus::BadEncoding, text, offset,
+               "encoding '" + std::string(name) +
+                   "' is not supported (UTF-8, UTF-16, UTF-32, ISO-8859-1 and US-ASCII are)");
     return false;
 }

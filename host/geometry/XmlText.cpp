@@ -12,15 +12,29 @@
 #include "geometry/XmlElem.h"
 #include "utilities/LargeBuffer.h"
 
-XmlElem* ParseXml(const std::string& text, bool keepWhitespace, std::string* error) {
+XmlParseResult ParseXmlDocument(std::string_view text, bool keepWhitespace) {
     // Other encodings are converted to UTF-8 first and read by the same reader, which then checks
     // that the declaration names the encoding found; UTF-8 text is read where it stands.
     std::string converted;
     std::string_view utf8;
     XmlEncoding encoding = XmlEncoding::Utf8;
-    if (!DecodeXmlText(text, converted, &utf8, &encoding, error))
-        return nullptr;
-    return ParseUtf8Xml(utf8, keepWhitespace, error, encoding);
+    XmlParseResult failure;
+    if (!DecodeXmlText(text, converted, &utf8, &encoding, failure))
+        return failure;
+    return ParseUtf8Xml(utf8, keepWhitespace, encoding);
+}
+
+XmlElem* ParseXml(const std::string& text, bool keepWhitespace, std::string* error) {
+    XmlParseResult result = ParseXmlDocument(text, keepWhitespace);
+    if (!result && error)
+        *error = result.description();
+    return result.root.release();
+}
+
+std::string XmlParseResult::description() const {
+    if (*this)
+        return {};
+    return std::to_string(line) + ":" + std::to_string(column) + ": " + reason;
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -251,10 +252,11 @@ private:
 // Element lists count in 32 bits.
 constexpr std::size_t kMaxListSize = 0xFFFFFFFFu;
 
-// Thrown inside the parser only; ParseUtf8Xml turns it into the error text.
+// Thrown inside the parser only; ParseUtf8Xml turns it into the result.
 struct SyntaxError {
     std::size_t offset;
     std::string reason;
+    XmlParseStatus status = XmlParseStatus::NotWellFormed;
 };
 
 // An entity declared in the internal subset.
@@ -354,14 +356,15 @@ private:
     };
 
     // Errors inside replacement text are reported at the reference in the document.
-    [[noreturn]] void Fail(std::size_t offset, std::string reason) const {
+    [[noreturn]] void Fail(std::size_t offset, std::string reason,
+                           XmlParseStatus status = XmlParseStatus::NotWellFormed) const {
         if (!frames_.empty()) {
             const Entity& entity = *frames_.back().entity;
             reason += std::string(" (in the replacement text of entity '") +
                       (entity.parameter ? "%" : "") + std::string(entity.name) + "')";
             offset = frames_.front().reference;
         }
-        throw SyntaxError{offset, std::move(reason)};
+        throw SyntaxError{offset, std::move(reason), status};
     }
 
     // The offset in the document of an offset in the text being read.
@@ -564,7 +567,8 @@ private:
                           what + " passes the entity budget (more than " +
                               std::to_string(kEntityBudgetFloor >> 20) + " MiB, and " +
                               std::to_string(kEntityBudgetFactor) + " times the " +
-                              std::to_string(doc_.size()) + " bytes of the document)"};
+                              std::to_string(doc_.size()) + " bytes of the document)",
+                          XmlParseStatus::EntityBudget};
     }
 
     // Starts reading entity in place of its reference text_[at, resume); gives the offset to
@@ -654,9 +658,11 @@ private:
             return found->second;
         if (MustBeDeclared())
             Fail(at, "entity '" + std::string(name) + "' is not declared");
-        Fail(at, "entity '" + std::string(name) +
-                     "' is not declared in the document; the declarations outside it that may "
-                     "declare it are not read");
+        Fail(at,
+             "entity '" + std::string(name) +
+                 "' is not declared in the document; the declarations outside it that may "
+                 "declare it are not read",
+             XmlParseStatus::ExternalEntity);
     }
 
     // ---- prolog and epilog ----
@@ -752,7 +758,7 @@ private:
             if (!valid)
                 Fail(nameAt, "'" + std::string(name) + "' is not an encoding name");
             if (!EncodingNameFits(name, encoding_))
-                Fail(nameAt, EncodingMismatch(name, encoding_));
+                Fail(nameAt, EncodingMismatch(name, encoding_), XmlParseStatus::BadEncoding);
             next = SkipSpace(at);
         }
         if (next > at && StartsWith(next, "standalone")) {
@@ -1488,7 +1494,8 @@ private:
             Fail(start, "reference to unparsed entity '" + std::string(name) + "' in content");
         if (entity.external)
             Fail(start,
-                 "entity '" + std::string(name) + "' is an external entity, which is not read");
+                 "entity '" + std::string(name) + "' is an external entity, which is not read",
+                 XmlParseStatus::ExternalEntity);
         return Enter(entity, start, at, 0, openElements);
     }
 
@@ -1606,16 +1613,16 @@ private:
     std::unordered_map<std::string_view, ElementDecls> attlists_;
 };
 
-XmlElem* ParseUtf8Xml(std::string_view text, bool keepWhitespace, std::string* error,
-                      XmlEncoding encoding) {
+XmlParseResult ParseUtf8Xml(std::string_view text, bool keepWhitespace, XmlEncoding encoding) {
     XmlTreeBuilder builder(text, keepWhitespace, encoding);
+    XmlParseResult result;
     try {
-        return builder.Parse();
+        result.root.reset(builder.Parse());
     } catch (const SyntaxError& failure) {
-        if (error) {
-            const auto [line, column] = builder.PositionOf(failure.offset);
-            *error = std::to_string(line) + ":" + std::to_string(column) + ": " + failure.reason;
-        }
-        return nullptr;
+        result.status = failure.status;
+        result.offset = failure.offset;
+        std::tie(result.line, result.column) = builder.PositionOf(failure.offset);
+        result.reason = failure.reason;
     }
+    return result;
 }

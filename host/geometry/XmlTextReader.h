@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-class XmlElem;
+#include "geometry/XmlElem.h"
 
 // Turns byte offsets of a text into line and column numbers, counted from 1. Offsets asked in
 // increasing order (document order) scan the text once; an earlier one starts again from the top.
@@ -47,11 +47,15 @@ enum class XmlEncoding { Utf8, Ascii, Latin1, Utf16Le, Utf16Be, Utf32Le, Utf32Be
 
 // Finds the encoding of text from its byte order mark, its first bytes and its XML declaration,
 // and converts it to UTF-8 in out (without a byte order mark). When text is UTF-8 already, out
-// stays empty and *utf8 views text as it is. False, with *error set to
-// "line:column: reason", for an encoding not supported, one that contradicts the byte order mark,
-// or bytes that are not text in the encoding.
+// stays empty and *utf8 views text as it is. False, with failure set (BadEncoding), for an
+// encoding not supported, one that contradicts the byte order mark, or bytes that are not text in
+// the encoding.
 bool DecodeXmlText(std::string_view text, std::string& out, std::string_view* utf8,
-                   XmlEncoding* encoding, std::string* error);
+                   XmlEncoding* encoding, XmlParseResult& failure);
+
+// Sets result to a failure at offset of text, counting its line and column there.
+void SetFailure(XmlParseResult& result, XmlParseStatus status, std::string_view text,
+                std::size_t offset, std::string reason);
 
 // Whether an encoding name of an XML declaration may stand for the encoding a text was read in,
 // and the reason given when it may not.
@@ -60,10 +64,9 @@ std::string EncodingMismatch(std::string_view name, XmlEncoding encoding);
 
 // Parses UTF-8 XML text into a new element tree (see ParseXml). The tree's elements, attribute
 // lists and child lists live in blocks owned by the root, so FreeXml gives them back at once.
-// Null with *error (when given) set to "line:column: reason" when text is not well-formed.
 // encoding is the one the text was converted from, which its XML declaration must name.
-XmlElem* ParseUtf8Xml(std::string_view text, bool keepWhitespace, std::string* error,
-                      XmlEncoding encoding = XmlEncoding::Utf8);
+XmlParseResult ParseUtf8Xml(std::string_view text, bool keepWhitespace,
+                            XmlEncoding encoding = XmlEncoding::Utf8);
 
 // How far entity references may make a document grow (see docs/format.md): once replacement text
 // and supplied attribute defaults pass kEntityBudgetFloor bytes, they may not pass

@@ -21,11 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct FreeXmlDeleter {
-    void operator()(XmlElem* root) const { FreeXml(root); }
-};
-using XmlTree = std::unique_ptr<XmlElem, FreeXmlDeleter>;
-
 const fs::path kCases = KESTREL_XMLCONF_DIR;
 
 std::string ReadFile(const fs::path& path) {

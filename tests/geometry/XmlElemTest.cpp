@@ -8,11 +8,6 @@
 
 namespace {
 
-struct FreeXmlDeleter {
-    void operator()(XmlElem* root) const { FreeXml(root); }
-};
-using XmlTree = std::unique_ptr<XmlElem, FreeXmlDeleter>;
-
 XmlTree Parse(const std::string& text, std::string* error = nullptr) {
     return XmlTree(ParseXml(text, false, error));
 }

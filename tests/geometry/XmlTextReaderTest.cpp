@@ -3,6 +3,7 @@
 // the encodings it converts, and the limits that keep hostile documents cheap.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -10,11 +11,6 @@
 #include "geometry/XmlElem.h"
 
 namespace {
-
-struct FreeXmlDeleter {
-    void operator()(XmlElem* root) const { FreeXml(root); }
-};
-using XmlTree = std::unique_ptr<XmlElem, FreeXmlDeleter>;
 
 std::string ToUtf16Le(const std::string& ascii, bool mark = true) {
     std::string out = mark ? "\xFF\xFE" : "";
@@ -143,10 +139,22 @@ TEST_P(ParseXmlRuleTest, AcceptsTheGoodAndRefusesTheBad) {
         XmlTree good(ParseXml(rule.good, false, &error));
         EXPECT_NE(good, nullptr) << error;
     }
+    const XmlParseResult bad = ParseXmlDocument(rule.bad, false);
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(bad.root, nullptr);
+    // The wrapper says what the result says, and the offset is the place line and column count.
     error.clear();
-    XmlTree bad(ParseXml(rule.bad, false, &error));
-    EXPECT_EQ(bad, nullptr);
+    EXPECT_EQ(XmlTree(ParseXml(rule.bad, false, &error)), nullptr);
     EXPECT_EQ(XmlTree(ParseXml(rule.bad, false, nullptr)), nullptr);  // no place for the error
+    EXPECT_EQ(error, bad.description());
+    if (rule.bad.find('\0') == std::string::npos && rule.bad.compare(0, 2, "\xFF\xFE") != 0 &&
+        rule.bad.compare(0, 2, "\xFE\xFF") != 0) {
+        const std::string before = rule.bad.substr(0, bad.offset);
+        const std::size_t lastLine = before.rfind('\n');
+        EXPECT_EQ(bad.line, 1 + std::count(before.begin(), before.end(), '\n'));
+        EXPECT_EQ(bad.column,
+                  lastLine == std::string::npos ? bad.offset + 1 : bad.offset - lastLine);
+    }
     if (!rule.error.empty() && rule.error[0] >= '0' && rule.error[0] <= '9')
         EXPECT_EQ(error.substr(0, rule.error.size()), rule.error);
     else
@@ -392,6 +400,36 @@ const RuleCase kRules[] = {
 
 INSTANTIATE_TEST_SUITE_P(Rules, ParseXmlRuleTest, testing::ValuesIn(kRules),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// What kind of refusal each is, for callers that act on it rather than show it.
+TEST(ParseXmlDocumentTest, StatusSaysWhyTheTextIsRefused) {
+    const struct {
+        std::string xml;
+        XmlParseStatus status;
+    } cases[] = {
+        {"<r/>", XmlParseStatus::Ok},
+        {"<r>", XmlParseStatus::NotWellFormed},
+        {"<?xml version='1.0' encoding='KOI8-R'?><r/>", XmlParseStatus::BadEncoding},
+        {"\xFF\xFE<\0r\0", XmlParseStatus::BadEncoding},
+        {"<?xml version='1.0' encoding='UTF-16'?><r/>", XmlParseStatus::BadEncoding},
+        {"<!DOCTYPE r [<!ENTITY e SYSTEM 'e.xml'>]><r>&e;</r>", XmlParseStatus::ExternalEntity},
+        {"<!DOCTYPE r SYSTEM 'r.dtd'><r>&e;</r>", XmlParseStatus::ExternalEntity},
+        {"<!DOCTYPE r [<!ENTITY a '0123456789'><!ENTITY b '&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;'>"
+         "<!ENTITY c '&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;'><!ENTITY d '&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;'>"
+         "<!ENTITY e '&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;'><!ENTITY f '&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;'>"
+         "<!ENTITY g '&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;'><!ENTITY h "
+         "'&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;'>]>"
+         "<r>&h;</r>",
+         XmlParseStatus::EntityBudget},
+    };
+    for (const auto& c : cases) {
+        const XmlParseResult result = ParseXmlDocument(c.xml, false);
+        EXPECT_EQ(result.status, c.status) << c.xml << ": " << result.description();
+        EXPECT_EQ(static_cast<bool>(result), c.status == XmlParseStatus::Ok);
+        EXPECT_EQ(result.root != nullptr, c.status == XmlParseStatus::Ok);
+        EXPECT_EQ(result.description().empty(), c.status == XmlParseStatus::Ok);
+    }
+}
 
 // ---- the tree ----
 

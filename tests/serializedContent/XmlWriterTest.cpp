@@ -15,11 +15,6 @@ namespace {
 
 using serializedContent::XmlWriter;
 
-struct FreeXmlDeleter {
-    void operator()(XmlElem* root) const { FreeXml(root); }
-};
-using XmlTree = std::unique_ptr<XmlElem, FreeXmlDeleter>;
-
 XmlTree NewRoot() {
     return XmlTree(NewXmlElem(Symbol("root"), false));
 }

@@ -3,9 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -213,15 +215,51 @@ private:
 // parent it is added to (or to whoever frees it with FreeXml).
 GEOMETRY_API XmlElem* NewXmlElem(const Symbol& name, bool reserved);
 
-// Parses XML text into a new element tree and gives its root element, or null when the text is
-// not well-formed XML 1.0, then filling *error (when given) with "line:column: reason". With
-// keepWhitespace true, character data made only of white space is kept in element text.
-// Entities declared in the document's internal subset are expanded within a budget against
-// amplification; external entities are never fetched, and a reference to one is refused.
-GEOMETRY_API XmlElem* ParseXml(const std::string& text, bool keepWhitespace, std::string* error);
-
 // Frees a tree made by ParseXml or NewXmlElem (any root without a parent); null is ignored.
 GEOMETRY_API void FreeXml(XmlElem* root);
+
+// Owns a parsed tree and frees it with FreeXml.
+struct XmlTreeDeleter {
+    void operator()(XmlElem* root) const noexcept { FreeXml(root); }
+};
+using XmlTree = std::unique_ptr<XmlElem, XmlTreeDeleter>;
+
+// How parsing XML text ended.
+enum class XmlParseStatus {
+    Ok,              // the text is well-formed XML 1.0
+    BadEncoding,     // an encoding not supported, one the text contradicts, or bytes not in it
+    NotWellFormed,   // the text breaks a rule of XML 1.0
+    ExternalEntity,  // the text needs an external entity, which is never read
+    EntityBudget,    // entity references would make the text grow past the budget
+};
+
+// What parsing XML text gave: the tree, or where and why the text is refused.
+struct GEOMETRY_API XmlParseResult {
+    XmlTree root;  // the root element; null on failure
+    XmlParseStatus status = XmlParseStatus::Ok;
+    // Where the text stops being XML: the byte offset in the text as UTF-8 (for text in another
+    // encoding, in its UTF-8 conversion), and the line and column, counted from 1 as characters
+    // of that line's UTF-8 bytes. 0 on success.
+    std::size_t offset = 0;
+    std::uint32_t line = 0;
+    std::uint32_t column = 0;
+    std::string reason;  // what is wrong, for people; empty on success
+
+    // True when the text was parsed.
+    explicit operator bool() const noexcept { return status == XmlParseStatus::Ok; }
+    // "line:column: reason"; empty on success.
+    std::string description() const;
+};
+
+// Parses XML text into a new element tree. With keepWhitespace true, character data made only
+// of white space is kept in element text. Entities declared in the document's internal subset
+// are expanded within a budget against amplification (docs/format.md); external entities are
+// never fetched, and a reference to one is refused. Never throws for bad text.
+GEOMETRY_API XmlParseResult ParseXmlDocument(std::string_view text, bool keepWhitespace);
+
+// ParseXmlDocument for callers that hold the tree themselves: its root element, or null with
+// *error (when given) set to "line:column: reason".
+GEOMETRY_API XmlElem* ParseXml(const std::string& text, bool keepWhitespace, std::string* error);
 
 // How WriteXml lays text out.
 struct XmlWriteOptions {
