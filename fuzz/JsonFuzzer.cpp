@@ -10,12 +10,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    kestrel::json::JsonReadResult read = kestrel::json::ReadContentJson(text);
-    (void)read.description();
+    kestrel::LoadResult read = kestrel::json::ReadContentJson(text);
+    (void)read.error.description();
     if (!read)
         return 0;
     const std::string canonical = kestrel::json::WriteContentJson(*read.tree);
-    kestrel::json::JsonReadResult again = kestrel::json::ReadContentJson(canonical);
+    kestrel::LoadResult again = kestrel::json::ReadContentJson(canonical);
     if (!again || kestrel::json::WriteContentJson(*again.tree) != canonical)
         std::abort();
     return 0;

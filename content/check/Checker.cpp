@@ -1042,31 +1042,23 @@ private:
 };
 
 void CheckJson(const std::string& text, std::vector<Finding>& findings) {
-    const json::JsonReadResult result = json::ReadContentJson(text);
+    const LoadResult result = json::ReadContentJson(text);
     if (result)
         return;
-    Finding finding{1, 1, Severity::Error, "json-invalid", result.description()};
-    if (result.path.empty()) {
-        // A syntax error: the message starts with "line:column: ".
-        char* end = nullptr;
-        const unsigned long line = std::strtoul(result.message.c_str(), &end, 10);
-        if (end && *end == ':') {
-            const unsigned long column = std::strtoul(end + 1, &end, 10);
-            if (end && end[0] == ':' && end[1] == ' ') {
-                finding.line = static_cast<std::uint32_t>(line);
-                finding.column = static_cast<std::uint32_t>(column);
-                finding.message = end + 2;
-            }
-        }
-    } else {
+    const Error& error = result.error;
+    Finding finding{error.line, error.column, Severity::Error, "json-invalid", error.description()};
+    if (error.line == 0) {
+        finding.line = finding.column = 1;
         JsonLocator locator(text);
         const std::size_t at =
-            locator.Find(result.path, result.message.starts_with("duplicate member"));
+            locator.Find(error.place, error.message.starts_with("duplicate member"));
         if (at != JsonLocator::npos) {
             auto [line, column] = Positions(text).At(at);
             finding.line = line;
             finding.column = column;
         }
+    } else {
+        finding.message = error.message;
     }
     finding.message += "; the file does not load";
     findings.push_back(std::move(finding));

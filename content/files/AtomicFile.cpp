@@ -12,6 +12,7 @@
 #include <climits>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -22,6 +23,7 @@
 #include <system_error>
 #include <vector>
 
+#include "MakeError.h"
 #include "kestrel/files/FilePath.h"
 
 namespace kestrel::files {
@@ -214,28 +216,21 @@ int Finish(std::FILE* file, bool sync) {
 
 // Writes to something that is not a regular file, such as /dev/null, NUL or a named pipe, in
 // place.
-bool WriteThrough(const std::string& path, const fs::path& target,
-                  const std::function<bool(std::FILE*)>& write, std::string& error) {
+Error WriteThrough(const std::string& path, const fs::path& target,
+                   const std::function<bool(std::FILE*)>& write) {
     std::FILE* file = OpenInPlace(target);
-    if (!file) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
+    if (!file)
+        return MakeError(Error::WriteFailed, std::strerror(errno), path);
     errno = 0;
     const bool completed = write(file);
-    if (const int failure = Finish(file, false)) {
-        error = path + ": " + std::strerror(failure);
-        return false;
-    }
-    if (!completed)
-        error = path + ": cancelled";
-    return completed;
+    if (const int failure = Finish(file, false))
+        return MakeError(Error::WriteFailed, std::strerror(failure), path);
+    return completed ? Error{} : MakeError(Error::Cancelled, "cancelled", path);
 }
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                         std::string& error) {
+Error WriteFileAtomically(const std::string& path, const std::function<bool(std::FILE*)>& write) {
     // Replace what a link points at, not the link.
     fs::path target = PathOf(path);
     std::error_code failed;
@@ -246,29 +241,28 @@ bool WriteFileAtomically(const std::string& path, const std::function<bool(std::
     }
     const FileStatus existing = StatFile(Utf8Of(target));
     if (existing.error == 0) {
-        if (existing.directory) {
-            error = path + ": is a directory";
-            return false;
-        }
+        if (existing.directory)
+            return MakeError(Error::WriteFailed, "is a directory", path);
         if (!existing.regular)
-            return WriteThrough(path, target, write, error);
+            return WriteThrough(path, target, write);
     }
 
     fs::path temporary;
     const int fd = CreateTemporary(
         target.parent_path().empty() ? fs::path(".") : target.parent_path(), temporary);
     if (fd < 0) {
-        error = path + ": cannot create a temporary file beside it: " + std::strerror(errno);
-        return false;
+        return MakeError(
+            Error::WriteFailed,
+            std::string("cannot create a temporary file beside it: ") + std::strerror(errno), path);
     }
     PendingTemporary tracked(temporary.native());
     SetPermissions(fd, existing);
     std::FILE* file = StreamOf(fd);
     if (!file) {
-        error = path + ": " + std::strerror(errno);
+        Error error = MakeError(Error::WriteFailed, std::strerror(errno), path);
         CloseDescriptor(fd);
         RemoveFile(temporary.c_str());
-        return false;
+        return error;
     }
     std::vector<char> buffer(std::size_t{1} << 20);
     std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
@@ -276,25 +270,32 @@ bool WriteFileAtomically(const std::string& path, const std::function<bool(std::
     const bool completed = write(file);
     const int failure = Finish(file, completed);
     std::string reason;
-    if (failure != 0 || !completed) {
-        reason = failure != 0 ? std::strerror(failure) : "cancelled";
-    } else if (Replace(temporary, target, reason)) {
-        return true;
-    }
-    RemoveFile(temporary.c_str());
-    error = path + ": " + reason;
-    return false;
+    Error error;
+    if (failure != 0)
+        error = MakeError(Error::WriteFailed, std::strerror(failure), path);
+    else if (!completed)
+        error = MakeError(Error::Cancelled, "cancelled", path);
+    else if (!Replace(temporary, target, reason))
+        error = MakeError(Error::WriteFailed, std::move(reason), path);
+    if (error)
+        RemoveFile(temporary.c_str());
+    return error;
 }
 
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size,
-                         std::string& error) {
-    return WriteFileAtomically(
-        path,
-        [&](std::FILE* file) {
-            std::fwrite(data, 1, size, file);  // a short write leaves its error in the stream
-            return true;
-        },
-        error);
+Error WriteFileAtomically(const std::string& path, std::string_view bytes,
+                          const std::function<bool(std::uint64_t)>& written) {
+    constexpr std::size_t kChunk = std::size_t{1} << 20;
+    return WriteFileAtomically(path, [&](std::FILE* file) {
+        for (std::size_t done = 0; done < bytes.size();) {
+            const std::size_t chunk = std::min(kChunk, bytes.size() - done);
+            if (std::fwrite(bytes.data() + done, 1, chunk, file) != chunk)
+                return true;  // the stream holds the error
+            done += chunk;
+            if (written && !written(done))
+                return false;
+        }
+        return true;
+    });
 }
 
 void CleanUpOnSignals() {

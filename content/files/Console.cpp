@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "MakeError.h"
 #include "kestrel/files/FilePath.h"
 
 namespace kestrel::files {
@@ -46,19 +47,19 @@ bool StandardErrorIsTerminal() {
     return ::isatty(STDERR_FILENO) != 0;
 }
 
-bool WriteStandardOutput(std::string_view text, std::string& error) {
+Error WriteStandardOutput(std::string_view text) {
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t written = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            error = std::string("cannot write to standard output: ") + std::strerror(errno);
-            return false;
+            return MakeError(Error::WriteFailed, std::string("cannot write to standard output: ") +
+                                                     std::strerror(errno));
         }
         done += static_cast<std::size_t>(written);
     }
-    return true;
+    return {};
 }
 
 }  // namespace kestrel::files

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "MakeError.h"
+
 namespace kestrel::files {
 
 FileStatus StatFile(const std::string& utf8) {
@@ -34,25 +36,23 @@ FileStatus StatFile(const std::string& utf8) {
     return status;
 }
 
-bool ReadRegularFile(const std::string& utf8, std::string& text, std::string& error) {
+Error ReadRegularFile(const std::string& utf8, std::string& text) {
+    const auto notRegular = [&utf8](bool directory) {
+        return MakeError(Error::NotRegularFile, directory ? "is a directory" : "not a regular file",
+                         utf8);
+    };
 #if defined(_WIN32)
     // Windows has no FIFOs to block on; the file is told apart first and read through its
     // wide name.
     const FileStatus status = StatFile(utf8);
-    if (status.error != 0) {
-        error = std::strerror(status.error);
-        return false;
-    }
-    if (status.directory || !status.regular) {
-        error = status.directory ? "is a directory" : "not a regular file";
-        return false;
-    }
+    if (status.error != 0)
+        return FileError(status.error, utf8);
+    if (status.directory || !status.regular)
+        return notRegular(status.directory);
     errno = 0;
     std::ifstream in(PathOf(utf8), std::ios::binary);
-    if (!in) {
-        error = std::strerror(errno ? errno : EACCES);
-        return false;
-    }
+    if (!in)
+        return FileError(errno ? errno : EACCES, utf8);
     text.clear();
     text.reserve(static_cast<std::size_t>(status.size));
     char buffer[65536];
@@ -60,46 +60,35 @@ bool ReadRegularFile(const std::string& utf8, std::string& text, std::string& er
         in.read(buffer, sizeof buffer);
         text.append(buffer, static_cast<std::size_t>(in.gcount()));
     }
-    if (in.bad()) {
-        error = std::strerror(EIO);
-        return false;
-    }
-    return true;
+    if (in.bad())
+        return FileError(EIO, utf8);
+    return {};
 #else
     // Opened without blocking, so that a FIFO without a writer is refused rather than waited on.
     const int fd = ::open(utf8.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
+    if (fd < 0)
+        return FileError(errno, utf8);
     struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0;
-    if (!ok) {
-        error = std::strerror(errno);
-    } else if (S_ISDIR(info.st_mode)) {
-        error = "is a directory";
-        ok = false;
-    } else if (!S_ISREG(info.st_mode)) {
-        error = "not a regular file";
-        ok = false;
-    }
+    Error error;
+    if (::fstat(fd, &info) != 0)
+        error = FileError(errno, utf8);
+    else if (!S_ISREG(info.st_mode))
+        error = notRegular(S_ISDIR(info.st_mode));
     text.clear();
-    if (ok)
+    if (!error)
         text.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[65536];
-    while (ok) {
+    while (!error) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got > 0) {
+        if (got > 0)
             text.append(buffer, static_cast<std::size_t>(got));
-        } else if (got == 0) {
+        else if (got == 0)
             break;
-        } else if (errno != EINTR) {
-            error = std::strerror(errno);
-            ok = false;
-        }
+        else if (errno != EINTR)
+            error = FileError(errno, utf8);
     }
     ::close(fd);
-    return ok;
+    return error;
 #endif
 }
 

@@ -19,6 +19,7 @@
 #include <new>
 #include <vector>
 
+#include "MakeError.h"
 #include "kestrel/files/AtomicFile.h"
 #include "kestrel/files/FilePath.h"
 
@@ -61,47 +62,14 @@ std::string Reason() {
 }
 
 // stb takes an int length, which bounds the files it can be given.
-bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes, std::string& error) {
-    std::error_code code;
-    const std::filesystem::path file = files::PathOf(path);
-    const std::filesystem::file_status status = std::filesystem::status(file, code);
-    if (status.type() == std::filesystem::file_type::not_found) {
-        error = path + ": no such file";
-        return false;
-    }
-    if (code) {
-        error = path + ": " + code.message();
-        return false;
-    }
-    if (!std::filesystem::is_regular_file(status)) {
-        error = path + ": not a regular file";
-        return false;
-    }
-    const std::uintmax_t size = std::filesystem::file_size(file, code);
-    if (code) {
-        error = path + ": " + code.message();
-        return false;
-    }
-    if (size == 0) {
-        error = path + ": empty file";
-        return false;
-    }
-    if (size > static_cast<std::uintmax_t>(std::numeric_limits<int>::max())) {
-        error = path + ": file too large to be read as an image";
-        return false;
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot open: " + std::strerror(errno);
-        return false;
-    }
-    bytes.resize(static_cast<std::size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
-    if (static_cast<std::uintmax_t>(in.gcount()) != size) {
-        error = path + ": cannot read the whole file";
-        return false;
-    }
-    return true;
+Error ReadImageBytes(const std::string& path, std::string& bytes) {
+    if (Error unreadable = files::ReadRegularFile(path, bytes))
+        return unreadable;
+    if (bytes.empty())
+        return MakeError(Error::Malformed, "empty file", path);
+    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+        return MakeError(Error::Malformed, "file too large to be read as an image", path);
+    return {};
 }
 
 // Collects what stb writes; stb cannot be told of a failure, so it is remembered instead.
@@ -122,27 +90,22 @@ void Collect(void* context, void* data, int size) {
     }
 }
 
-bool CheckWritable(const Image& image, const std::string& path, std::string& error) {
-    if (image.GetWidth() == 0 || image.GetHeight() == 0) {
-        error = path + ": the image is empty";
-        return false;
-    }
-    if (!WithinLimits(image.GetWidth(), image.GetHeight())) {
-        error = path + ": the image is too large (" + LimitText() + ")";
-        return false;
-    }
-    if (image.GetPixelBytes() != image.GetRowBytes() * image.GetHeight()) {
-        error = path + ": the image has fewer pixels than its size says";
-        return false;
-    }
-    return true;
+// Why image cannot be written, or an empty reason.
+std::string Unwritable(const Image& image) {
+    if (image.GetWidth() == 0 || image.GetHeight() == 0)
+        return "the image is empty";
+    if (!WithinLimits(image.GetWidth(), image.GetHeight()))
+        return "the image is too large (" + LimitText() + ")";
+    if (image.GetPixelBytes() != image.GetRowBytes() * image.GetHeight())
+        return "the image has fewer pixels than its size says";
+    return {};
 }
 
 enum class FileKind { Png, Bmp };
 
-bool Encode(const Image& image, FileKind kind, const std::string& path, std::string& error) {
-    if (!CheckWritable(image, path, error))
-        return false;
+Error Encode(const Image& image, FileKind kind, const std::string& path) {
+    if (std::string reason = Unwritable(image); !reason.empty())
+        return MakeError(Error::NotSavable, std::move(reason), path);
     try {
         Collector collector;
         const int width = static_cast<int>(image.GetWidth());
@@ -154,88 +117,88 @@ bool Encode(const Image& image, FileKind kind, const std::string& path, std::str
                                          image.GetPixels(), static_cast<int>(image.GetRowBytes()))
                 : stbi_write_bmp_to_func(Collect, &collector, width, height, channels,
                                          image.GetPixels());
-        if (!written || collector.failed) {
-            error = path + ": out of memory while encoding the image";
-            return false;
-        }
-        return files::WriteFileAtomically(path, collector.bytes.data(), collector.bytes.size(),
-                                          error);
-    } catch (const std::exception& exception) {
-        error = path + ": " + exception.what();
-        return false;
+        if (!written || collector.failed)
+            return MakeError(Error::Internal, "out of memory while encoding the image", path);
+        return files::WriteFileAtomically(
+            path, std::string_view(reinterpret_cast<const char*>(collector.bytes.data()),
+                                   collector.bytes.size()));
+    } catch (...) {
+        return FromException(path);
     }
 }
 
 }  // namespace
 
-SmartPtr<Image> ReadImageFile(const std::string& path, std::string& error) {
+ImageReadResult ReadImageFile(const std::string& path) {
+    ImageReadResult result;
     try {
-        std::vector<unsigned char> bytes;
-        if (!ReadWholeFile(path, bytes, error))
-            return nullptr;
-        const int length = static_cast<int>(bytes.size());
+        std::string file;
+        if ((result.error = ReadImageBytes(path, file)))
+            return result;
+        const auto* bytes = reinterpret_cast<const stbi_uc*>(file.data());
+        const int length = static_cast<int>(file.size());
         int width = 0;
         int height = 0;
         int channels = 0;
         // The header alone first, so that no pixel memory is asked for an absurd size.
-        if (!stbi_info_from_memory(bytes.data(), length, &width, &height, &channels)) {
-            error = path + ": not an image stb can read: " + Reason();
-            return nullptr;
+        if (!stbi_info_from_memory(bytes, length, &width, &height, &channels)) {
+            result.error =
+                MakeError(Error::Malformed, "not an image stb can read: " + Reason(), path);
+            return result;
         }
         // stb tells the height of a top-down BMP as negative.
         const std::int64_t rows = std::abs(std::int64_t{height});
         if (width <= 0 || rows == 0 || !WithinLimits(width, rows)) {
-            error = path + ": image too large: " + std::to_string(width) + " x " +
-                    std::to_string(rows) + " (" + LimitText() + ")";
-            return nullptr;
+            result.error = MakeError(Error::Malformed,
+                                     "image too large: " + std::to_string(width) + " x " +
+                                         std::to_string(rows) + " (" + LimitText() + ")",
+                                     path);
+            return result;
         }
         const bool alpha = channels == 2 || channels == 4;
         const int wanted = alpha ? 4 : 3;
         std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
-            stbi_load_from_memory(bytes.data(), length, &width, &height, &channels, wanted),
+            stbi_load_from_memory(bytes, length, &width, &height, &channels, wanted),
             stbi_image_free);
         if (!pixels) {
-            error = path + ": not an image stb can read: " + Reason();
-            return nullptr;
+            result.error =
+                MakeError(Error::Malformed, "not an image stb can read: " + Reason(), path);
+            return result;
         }
         if (width <= 0 || height <= 0 || !WithinLimits(width, height)) {
-            error = path + ": image too large";
-            return nullptr;
+            result.error = MakeError(Error::Malformed, "image too large", path);
+            return result;
         }
-        SmartPtr<Image> image(new Image(static_cast<std::uint32_t>(width),
-                                        static_cast<std::uint32_t>(height),
-                                        alpha ? PixelFormat::RGBA8 : PixelFormat::RGB8));
-        std::memcpy(image->GetPixels(), pixels.get(), image->GetPixelBytes());
-        return image;
-    } catch (const std::bad_alloc&) {
-        error = path + ": out of memory";
-        return nullptr;
-    } catch (const std::exception& exception) {
-        error = path + ": " + exception.what();
-        return nullptr;
+        result.image =
+            new Image(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                      alpha ? PixelFormat::RGBA8 : PixelFormat::RGB8);
+        std::memcpy(result.image->GetPixels(), pixels.get(), result.image->GetPixelBytes());
+    } catch (...) {
+        result.image = nullptr;
+        result.error = FromException(path);
     }
+    return result;
 }
 
-bool WritePng(const Image& image, const std::string& path, std::string& error) {
-    return Encode(image, FileKind::Png, path, error);
+Error WritePng(const Image& image, const std::string& path) {
+    return Encode(image, FileKind::Png, path);
 }
 
-bool WriteImageFile(const Image& image, const std::string& path, std::string& error) {
+Error WriteImageFile(const Image& image, const std::string& path) {
     std::string extension;
     try {
         extension = std::filesystem::path(path).extension().string();
-    } catch (const std::exception& exception) {
-        error = path + ": " + exception.what();
-        return false;
+    } catch (...) {
+        return FromException(path);
     }
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (extension == ".png")
-        return Encode(image, FileKind::Png, path, error);
+        return Encode(image, FileKind::Png, path);
     if (extension == ".bmp")
-        return Encode(image, FileKind::Bmp, path, error);
-    error = path + ": cannot tell the image format from the extension (use .png or .bmp)";
-    return false;
+        return Encode(image, FileKind::Bmp, path);
+    return MakeError(Error::InvalidArgument,
+                     "cannot tell the image format from the extension (use .png or .bmp)", path);
 }
 
 }  // namespace kestrel::images

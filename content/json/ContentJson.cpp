@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "MakeError.h"
 #include "geometry/MeshBuilder.h"
 #include "geometry/ValueComponents.h"
 #include "geometry/ValueText.h"
@@ -616,8 +617,7 @@ class DomBuilder {
 public:
     explicit DomBuilder(Json& root, std::string_view text) : root_(root), text_(text) {}
 
-    std::string path;     // where parsing stopped, as a JSON Pointer; empty for syntax errors
-    std::string message;  // why
+    Error error;  // Malformed at a position, or Invalid at a JSON Pointer (a member given twice)
 
     bool null() { return Add(nullptr); }
     bool boolean(bool value) { return Add(value); }
@@ -637,8 +637,8 @@ public:
         // try_emplace leaves key alone when it is already there.
         auto [it, added] = open_.back()->get_ref<Json::object_t&>().try_emplace(std::move(key));
         if (!added) {
-            path = PathOf(open_.size() - 1) + PointerToken(key);
-            message = "duplicate member " + Quoted(key);
+            error = MakeError(Error::Invalid, "duplicate member " + Quoted(key));
+            error.place = PathOf(open_.size() - 1) + PointerToken(key);
             return false;
         }
         member_ = &it->second;
@@ -657,7 +657,14 @@ public:
         return true;
     }
     bool parse_error(std::size_t position, const std::string& lastToken, const Json::exception& e) {
-        message = Position(position) + ": " + Explanation(e.what(), lastToken);
+        error = MakeError(Error::Malformed, Explanation(e.what(), lastToken));
+        // The parser counts position from 1, at the character after the one it stopped on.
+        const std::size_t index = std::min(position > 0 ? position - 1 : 0, text_.size());
+        const std::string_view before = text_.substr(0, index);
+        const std::size_t lineStart = before.rfind('\n') + 1;  // 0 when there is none
+        error.line = static_cast<std::uint32_t>(1 + std::count(before.begin(), before.end(), '\n'));
+        error.column = static_cast<std::uint32_t>(index - lineStart + 1);
+        error.offset = index;
         return false;
     }
 
@@ -695,15 +702,6 @@ private:
             }
         }
         return out;
-    }
-
-    // "line:column" of the character at position (counted from 1, as the parser counts them).
-    std::string Position(std::size_t position) const {
-        const std::size_t index = std::min(position > 0 ? position - 1 : 0, text_.size());
-        const std::string_view before = text_.substr(0, index);
-        const std::size_t line = 1 + std::size_t(std::count(before.begin(), before.end(), '\n'));
-        const std::size_t lineStart = before.rfind('\n') + 1;  // 0 when there is none
-        return std::to_string(line) + ":" + std::to_string(index - lineStart + 1);
     }
 
     // nlohmann's message without its id, position and echo of the last token.
@@ -854,13 +852,6 @@ SerializedContentElement* ReadElement(const Json& json, SerializedContentElement
 
 }  // namespace
 
-std::string JsonReadResult::description() const {
-    if (tree) {
-        return "ok";
-    }
-    return path.empty() ? message : path + ": " + message;
-}
-
 std::string WritePropertyJson(const SerializedContentElement::Property& property,
                               const JsonWriteOptions& options) {
     std::string out;
@@ -901,13 +892,12 @@ std::string WriteContentJson(const SerializedContentElement& element,
     return out;
 }
 
-JsonReadResult ReadContentJson(std::string_view text) {
-    JsonReadResult result;
+LoadResult ReadContentJson(std::string_view text) {
+    LoadResult result;
     Json dom;
     DomBuilder builder(dom, text);
     if (!Json::sax_parse(text, &builder)) {
-        result.path = std::move(builder.path);
-        result.message = std::move(builder.message);
+        result.error = std::move(builder.error);
         return result;
     }
 
@@ -945,8 +935,8 @@ JsonReadResult ReadContentJson(std::string_view text) {
         for (const Frame& frame : stack) {
             path += "/children" + PointerToken(frame.nextChild - 1);
         }
-        result.path = path + fault.path;
-        result.message = std::move(fault.message);
+        result.error = MakeError(Error::Invalid, std::move(fault.message));
+        result.error.place = path + fault.path;
         return result;
     }
     result.tree = std::move(top);

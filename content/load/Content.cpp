@@ -8,12 +8,13 @@
 #include <variant>
 #include <vector>
 
+#include "MakeError.h"
 #include "geometry/XmlElem.h"
 #include "kernel/SerializedContentVisitor.h"
 #include "kestrel/files/AtomicFile.h"
 #include "kestrel/paths/ContentPath.h"
 #include "kestrel/values/ValueTraits.h"
-#include "load/Errors.h"
+#include "load/Progress.h"
 #include "serializedContent/xmlwriter/XmlParser.h"
 #include "serializedContent/xmlwriter/XmlWriter.h"
 
@@ -21,10 +22,6 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::size_t kChunkSize = std::size_t{1} << 20;
-
-using load::FromException;
-using load::MakeError;
 using load::Report;
 
 LoadResult ParseText(const std::string& xml, const LoadOptions& options) {
@@ -34,20 +31,13 @@ LoadResult ParseText(const std::string& xml, const LoadOptions& options) {
         result.error = MakeError(Error::Cancelled, "cancelled");
         return result;
     }
-    std::string reason;
-    XmlElem* root = ParseXml(xml, false, &reason);
-    if (!root) {
-        result.error = load::MalformedError(reason, {});
+    const XmlParseResult parsed = ParseXmlDocument(xml, false);
+    if (!parsed) {
+        result.error = MalformedXml(parsed, {});
         return result;
     }
     SmartPtr<SerializedContentElement> top(SerializedContentElement::CreateTopElement("figure"));
-    try {
-        serializedContent::XmlParser().Parse(root, top.get());
-    } catch (...) {
-        FreeXml(root);
-        throw;
-    }
-    FreeXml(root);
+    serializedContent::XmlParser().Parse(parsed.root.get(), top.get());
     if (!Report(options.progress, total, total)) {
         result.error = MakeError(Error::Cancelled, "cancelled");
         return result;
@@ -100,32 +90,8 @@ Error WriteAtomically(const std::string& path, const std::string& text,
     const std::uint64_t total = text.size();
     if (!Report(progress, 0, total))
         return MakeError(Error::Cancelled, "cancelled", path);
-    bool cancelled = false;
-    std::string failure;
-    const bool written = files::WriteFileAtomically(
-        path,
-        [&](std::FILE* file) {
-            for (std::size_t done = 0; done < text.size();) {
-                const std::size_t chunk = std::min(kChunkSize, text.size() - done);
-                if (std::fwrite(text.data() + done, 1, chunk, file) != chunk)
-                    return true;  // the stream holds the error
-                done += chunk;
-                if (!Report(progress, done, total)) {
-                    cancelled = true;
-                    return false;
-                }
-            }
-            return true;
-        },
-        failure);
-    if (written)
-        return {};
-    if (cancelled)
-        return MakeError(Error::Cancelled, "cancelled", path);
-    // The reason without the "<path>: " the writer puts first.
-    if (failure.compare(0, path.size() + 2, path + ": ") == 0)
-        failure.erase(0, path.size() + 2);
-    return MakeError(Error::WriteFailed, failure, path);
+    return files::WriteFileAtomically(
+        path, text, [&](std::uint64_t done) { return Report(progress, done, total); });
 }
 
 }  // namespace

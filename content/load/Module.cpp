@@ -14,18 +14,18 @@
 #include <utility>
 #include <vector>
 
+#include "MakeError.h"
 #include "geometry/XmlElem.h"
 #include "kernel/Anchor.h"
 #include "kernel/AsyncEvent.h"
 #include "kernel/FileParser.h"
 #include "kestrel/files/FilePath.h"
-#include "load/Errors.h"
+#include "load/Progress.h"
 
 namespace kestrel {
 
 namespace {
 
-using load::MakeError;
 using load::Report;
 
 constexpr const char* kModuleName = "serializedContent";
@@ -67,25 +67,11 @@ struct ModuleCache {
 // Why the module could not load path, in the file system's or the XML parser's terms; None
 // when the file looks fine (the module then had a reason of its own).
 Error Diagnose(const std::string& path) {
-    const files::FileStatus status = files::StatFile(path);
-    if (status.error != 0) {
-        return MakeError(
-            status.error == ENOENT || status.error == ENOTDIR ? Error::NotFound : Error::Unreadable,
-            std::strerror(status.error), path);
-    }
-    if (status.directory)
-        return MakeError(Error::NotRegularFile, "is a directory", path);
-    if (!status.regular)
-        return MakeError(Error::NotRegularFile, "not a regular file", path);
-    std::string text, reason;
-    if (!files::ReadRegularFile(path, text, reason))
-        return MakeError(Error::Unreadable, reason, path);
-    XmlElem* root = ParseXml(text, false, &reason);
-    if (root) {
-        FreeXml(root);
-        return {};
-    }
-    return load::MalformedError(reason, path);
+    std::string text;
+    if (Error unreadable = files::ReadRegularFile(path, text))
+        return unreadable;
+    const XmlParseResult parsed = ParseXmlDocument(text, false);
+    return parsed ? Error{} : MalformedXml(parsed, path);
 }
 
 // Loads path through module once the progress callback has heard (0, total).
@@ -159,7 +145,7 @@ LoadResult Module::Load(const std::string& path, const LoadOptions& options) con
         return LoadThrough(*library_, path, options, total);
     } catch (...) {
         LoadResult result;
-        result.error = load::FromException(path);
+        result.error = FromException(path);
         return result;
     }
 }
@@ -218,7 +204,7 @@ LoadResult Load(const std::string& path, const LoadOptions& options) {
         return LoadThrough(ModuleOpener::Library(opened.module), path, options, total);
     } catch (...) {
         LoadResult result;
-        result.error = load::FromException(path);
+        result.error = FromException(path);
         return result;
     }
 }

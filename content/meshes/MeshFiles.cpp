@@ -20,6 +20,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "MakeError.h"
 #include "kestrel/files/AtomicFile.h"
 #include "kestrel/files/FilePath.h"
 
@@ -27,43 +28,6 @@ namespace kestrel::meshes {
 namespace {
 
 namespace fs = std::filesystem;
-
-// ---- files ----
-
-bool ReadWholeFile(const std::string& name, std::string& content, std::string& error) {
-    const fs::path path = files::PathOf(name);
-    std::error_code code;
-    const fs::file_status status = fs::status(path, code);
-    if (status.type() == fs::file_type::not_found) {
-        error = "no such file";
-        return false;
-    }
-    if (code) {
-        error = code.message();
-        return false;
-    }
-    if (!fs::is_regular_file(status)) {
-        error = "not a regular file";
-        return false;
-    }
-    const std::uintmax_t size = fs::file_size(path, code);
-    if (code) {
-        error = code.message();
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = std::string("cannot open: ") + std::strerror(errno);
-        return false;
-    }
-    content.resize(static_cast<std::size_t>(size));
-    in.read(content.data(), static_cast<std::streamsize>(size));
-    if (static_cast<std::uintmax_t>(in.gcount()) != size) {
-        error = "cannot read the whole file";
-        return false;
-    }
-    return true;
-}
 
 // ---- numbers ----
 
@@ -215,20 +179,21 @@ std::vector<std::string_view> SplitWords(std::string_view text) {
     }
 }
 
-bool ParsePlyHeader(std::string_view content, PlyHeader& header, std::string& error) {
+bool ParsePlyHeader(std::string_view content, PlyHeader& header, Error& error) {
     bool haveFormat = false;
     std::size_t at = 0;
     for (std::size_t lineNumber = 1;; ++lineNumber) {
         const std::size_t end = content.find('\n', at);
         if (end == std::string_view::npos) {
-            error = "the header has no end_header line";
+            error.message = "the header has no end_header line";
             return false;
         }
         const std::string_view line = content.substr(at, end - at);
         at = end + 1;
         const std::vector<std::string_view> words = SplitWords(line);
         auto fail = [&](const std::string& message) {
-            error = "header line " + std::to_string(lineNumber) + ": " + message;
+            error.line = static_cast<std::uint32_t>(lineNumber);
+            error.message = message;
             return false;
         };
         if (lineNumber == 1)
@@ -365,7 +330,7 @@ std::uint64_t SmallestInstanceBytes(const PlyElement& element, Encoding encoding
     return bytes;
 }
 
-bool ReadPly(std::string_view content, MeshData& mesh, std::string& error) {
+bool ReadPly(std::string_view content, MeshData& mesh, Error& error) {
     PlyHeader header;
     if (!ParsePlyHeader(content, header, error))
         return false;
@@ -387,7 +352,7 @@ bool ReadPly(std::string_view content, MeshData& mesh, std::string& error) {
                 property.name[0] <= 'z') {
                 const int axis = property.name[0] - 'x';
                 if (property.countType) {
-                    error = "vertex property " + property.name + " is a list";
+                    error.message = "vertex property " + property.name + " is a list";
                     return false;
                 }
                 if (std::find(role.begin(), role.end(), axis) == role.end())
@@ -395,7 +360,7 @@ bool ReadPly(std::string_view content, MeshData& mesh, std::string& error) {
             } else if (isFace && !faceList &&
                        (property.name == "vertex_indices" || property.name == "vertex_index")) {
                 if (!property.countType || !property.type->integer) {
-                    error = "face property " + property.name + " is not a list of integers";
+                    error.message = "face property " + property.name + " is not a list of integers";
                     return false;
                 }
                 faceList = &property;
@@ -406,8 +371,8 @@ bool ReadPly(std::string_view content, MeshData& mesh, std::string& error) {
             vertexElement = &element;
             for (int axis = 0; axis < 3; ++axis) {
                 if (std::find(role.begin(), role.end(), axis) == role.end()) {
-                    error = std::string("the vertex element has no property ") +
-                            static_cast<char>('x' + axis);
+                    error.message = std::string("the vertex element has no property ") +
+                                    static_cast<char>('x' + axis);
                     return false;
                 }
             }
@@ -416,17 +381,17 @@ bool ReadPly(std::string_view content, MeshData& mesh, std::string& error) {
             faceElement = &element;
     }
     if (!vertexElement) {
-        error = "no vertex element";
+        error.message = "no vertex element";
         return false;
     }
     if (faceElement && faceElement->count > 0 && !faceList) {
-        error = "the face element has no vertex_indices list";
+        error.message = "the face element has no vertex_indices list";
         return false;
     }
     const std::uint64_t vertexCount = vertexElement->count;
     if (vertexCount > kMaxMeshElements) {
-        error = std::to_string(vertexCount) + " vertices, more than " +
-                std::to_string(kMaxMeshElements);
+        error.message = std::to_string(vertexCount) + " vertices, more than " +
+                        std::to_string(kMaxMeshElements);
         return false;
     }
     // Refuse counts the file cannot hold before allocating anything for them.
@@ -434,9 +399,9 @@ bool ReadPly(std::string_view content, MeshData& mesh, std::string& error) {
     for (const PlyElement& element : header.elements) {
         const std::uint64_t each = SmallestInstanceBytes(element, header.encoding);
         if (each != 0 && element.count > room / each) {
-            error = "element " + element.name + " declares " + std::to_string(element.count) +
-                    " entries, more than the file's " + std::to_string(body.size()) +
-                    " body bytes can hold";
+            error.message = "element " + element.name + " declares " +
+                            std::to_string(element.count) + " entries, more than the file's " +
+                            std::to_string(body.size()) + " body bytes can hold";
             return false;
         }
         room -= element.count * each;
@@ -452,9 +417,10 @@ bool ReadPly(std::string_view content, MeshData& mesh, std::string& error) {
             continue;
         for (std::uint64_t i = 0; i < element.count; ++i) {
             auto fail = [&](const std::string& what) {
-                error = reader.Truncated()
-                            ? "the file ends inside " + element.name + " " + std::to_string(i)
-                            : element.name + " " + std::to_string(i) + ": " + what;
+                error.message =
+                    reader.Truncated()
+                        ? "the file ends inside " + element.name + " " + std::to_string(i)
+                        : element.name + " " + std::to_string(i) + ": " + what;
                 return false;
             };
             float xyz[3] = {0, 0, 0};
@@ -545,7 +511,7 @@ bool ParseFaceCorner(std::string_view corner, std::int64_t& vertex) {
     return false;
 }
 
-bool ReadObj(std::string_view text, MeshData& mesh, std::string& error) {
+bool ReadObj(std::string_view text, MeshData& mesh, Error& error) {
     if (text.starts_with("\xEF\xBB\xBF"))
         text.remove_prefix(3);  // a UTF-8 byte order mark some Windows editors add
     MeshData result;
@@ -560,7 +526,8 @@ bool ReadObj(std::string_view text, MeshData& mesh, std::string& error) {
         std::string_view line = text.substr(at, end - at);
         at = end + 1;
         auto fail = [&](const std::string& message) {
-            error = "line " + std::to_string(lineNumber) + ": " + message;
+            error.line = static_cast<std::uint32_t>(lineNumber);
+            error.message = message;
             return false;
         };
         if (std::any_of(line.begin(), line.end(), [](char c) {
@@ -619,9 +586,9 @@ bool ReadObj(std::string_view text, MeshData& mesh, std::string& error) {
         }
     }
     if (static_cast<std::uint64_t>(largestIndex) > vertexCount) {
-        error = "line " + std::to_string(largestIndexLine) + ": vertex index " +
-                std::to_string(largestIndex) + " out of range (" + std::to_string(vertexCount) +
-                " vertices)";
+        error.line = static_cast<std::uint32_t>(largestIndexLine);
+        error.message = "vertex index " + std::to_string(largestIndex) + " out of range (" +
+                        std::to_string(vertexCount) + " vertices)";
         return false;
     }
     mesh = std::move(result);
@@ -630,29 +597,29 @@ bool ReadObj(std::string_view text, MeshData& mesh, std::string& error) {
 
 // ---- writing ----
 
-bool CheckMesh(const MeshData& mesh, MeshFormat format, std::string& error) {
+bool CheckMesh(const MeshData& mesh, MeshFormat format, Error& error) {
     if (mesh.positions.size() % 3 != 0 || mesh.indices.size() % 3 != 0) {
-        error = "positions and indices must come in threes";
+        error.message = "positions and indices must come in threes";
         return false;
     }
     const std::uint64_t vertexCount = mesh.positions.size() / 3;
     if (vertexCount > kMaxMeshElements || mesh.indices.size() / 3 > kMaxMeshElements) {
-        error = "more than " + std::to_string(kMaxMeshElements) + " vertices or triangles";
+        error.message = "more than " + std::to_string(kMaxMeshElements) + " vertices or triangles";
         return false;
     }
     for (std::size_t i = 0; i < mesh.indices.size(); ++i) {
         if (mesh.indices[i] >= vertexCount) {
-            error = "triangle " + std::to_string(i / 3) + " has vertex index " +
-                    std::to_string(mesh.indices[i]) + " out of range (" +
-                    std::to_string(vertexCount) + " vertices)";
+            error.message = "triangle " + std::to_string(i / 3) + " has vertex index " +
+                            std::to_string(mesh.indices[i]) + " out of range (" +
+                            std::to_string(vertexCount) + " vertices)";
             return false;
         }
     }
     if (format == MeshFormat::Obj) {
         for (std::size_t i = 0; i < mesh.positions.size(); ++i) {
             if (!std::isfinite(mesh.positions[i])) {
-                error = "vertex " + std::to_string(i / 3) +
-                        " is not finite, which OBJ cannot carry (PLY can)";
+                error.message = "vertex " + std::to_string(i / 3) +
+                                " is not finite, which OBJ cannot carry (PLY can)";
                 return false;
             }
         }
@@ -723,35 +690,35 @@ std::optional<MeshFormat> FormatFromPath(const std::string& path) {
     return std::nullopt;
 }
 
-bool WriteMeshFile(const MeshData& mesh, const std::string& path, MeshFormat format,
-                   std::string& error) {
-    if (!CheckMesh(mesh, format, error)) {
-        error = path + ": " + error;
-        return false;
-    }
-    return files::WriteFileAtomically(
-        path,
-        [&](FILE* file) {
-            format == MeshFormat::Obj ? WriteObj(mesh, file) : WritePly(mesh, file);
-            return true;
-        },
-        error);
+Error WriteMeshFile(const MeshData& mesh, const std::string& path, MeshFormat format) {
+    Error refused;
+    if (!CheckMesh(mesh, format, refused))
+        return MakeError(Error::NotSavable, std::move(refused.message), path);
+    return files::WriteFileAtomically(path, [&](FILE* file) {
+        format == MeshFormat::Obj ? WriteObj(mesh, file) : WritePly(mesh, file);
+        return true;
+    });
 }
 
-bool ReadMeshFile(const std::string& path, MeshData& mesh, std::string& error) {
+MeshReadResult ReadMeshFile(const std::string& path) {
+    MeshReadResult result;
     std::string content;
-    bool ok = ReadWholeFile(path, content, error);
-    if (ok && content.empty()) {
-        error = "empty file";
-        ok = false;
-    }
-    if (ok) {
+    if ((result.error = files::ReadRegularFile(path, content)))
+        return result;
+    Error bad;
+    bool ok = !content.empty();
+    if (!ok) {
+        bad.message = "empty file";
+    } else {
         const bool ply = content.starts_with("ply\n") || content.starts_with("ply\r\n");
-        ok = ply ? ReadPly(content, mesh, error) : ReadObj(content, mesh, error);
+        ok = ply ? ReadPly(content, result.mesh, bad) : ReadObj(content, result.mesh, bad);
     }
-    if (!ok)
-        error = path + ": " + error;
-    return ok;
+    if (!ok) {
+        result.mesh = {};
+        result.error = MakeError(Error::Malformed, std::move(bad.message), path);
+        result.error.line = bad.line;
+    }
+    return result;
 }
 
 }  // namespace kestrel::meshes

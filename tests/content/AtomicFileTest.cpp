@@ -13,6 +13,7 @@
 
 namespace {
 
+using kestrel::Error;
 using kestrel::files::WriteFileAtomically;
 
 std::string Read(const std::filesystem::path& path) {
@@ -29,53 +30,49 @@ std::size_t Entries(const std::filesystem::path& directory) {
     return count;
 }
 
-TEST(AtomicFileTest, WritesANewFileAndLeavesNothingElse) {
+// New and replaced files hold exactly what was written, and no temporary file stays behind.
+TEST(AtomicFileTest, WritesNewAndReplacedFilesAndLeavesNothingElse) {
     testfiles::TempDir dir;
-    const std::string path = (dir.path() / "new.txt").string();
-    std::string error;
-    ASSERT_TRUE(WriteFileAtomically(path, "hello", 5, error)) << error;
-    EXPECT_EQ(Read(path), "hello");
+    const std::string fresh = (dir.path() / "new.txt").string();
+    const std::string old = dir.Write("old.txt", "a longer old text").string();
+    std::string big(3 << 20, 'b');  // several chunks, each reported
+    std::uint64_t lastReported = 0;
+    EXPECT_FALSE(WriteFileAtomically(fresh, "hello"));
+    EXPECT_FALSE(WriteFileAtomically(old, big, [&](std::uint64_t done) {
+        lastReported = done;
+        return true;
+    }));
+    EXPECT_EQ(Read(fresh), "hello");
+    EXPECT_EQ(Read(old), big);
+    EXPECT_EQ(lastReported, big.size());
+    EXPECT_EQ(Entries(dir.path()), 2u);
+}
+
+// A failed or abandoned write leaves the target as it was, and says why and where.
+TEST(AtomicFileTest, FailuresLeaveTheTargetUntouched) {
+    testfiles::TempDir dir;
+    const std::string kept = dir.Write("kept.txt", "kept").string();
+    const Error cancelled = WriteFileAtomically(kept, [](std::FILE* file) {
+        std::fputs("half", file);
+        return false;
+    });
+    EXPECT_EQ(cancelled.code, Error::Cancelled);
+    EXPECT_EQ(cancelled.description(), kept + ": cancelled");
+    const Error stopped =
+        WriteFileAtomically(kept, std::string(3 << 20, 'x'), [](std::uint64_t) { return false; });
+    EXPECT_EQ(stopped.code, Error::Cancelled);
+    EXPECT_EQ(Read(kept), "kept");
+
+    const Error directory = WriteFileAtomically(dir.path().string(), "x");
+    EXPECT_EQ(directory.code, Error::WriteFailed);
+    EXPECT_EQ(directory.description(), dir.path().string() + ": is a directory");
+
+    const std::string missing = (dir.path() / "missing" / "x.txt").string();
+    const Error nowhere = WriteFileAtomically(missing, "x");
+    EXPECT_EQ(nowhere.path, missing);
+    EXPECT_EQ(nowhere.message.rfind("cannot create a temporary file beside it: ", 0), 0u)
+        << nowhere.message;
     EXPECT_EQ(Entries(dir.path()), 1u);
-}
-
-TEST(AtomicFileTest, ReplacesAnExistingFile) {
-    testfiles::TempDir dir;
-    const auto path = dir.Write("old.txt", "a longer old text");
-    std::string error;
-    ASSERT_TRUE(WriteFileAtomically(path.string(), "new", 3, error)) << error;
-    EXPECT_EQ(Read(path), "new");
-    EXPECT_EQ(Entries(dir.path()), 1u);
-}
-
-TEST(AtomicFileTest, CancellingLeavesTheTargetUntouched) {
-    testfiles::TempDir dir;
-    const auto path = dir.Write("kept.txt", "kept");
-    std::string error;
-    EXPECT_FALSE(WriteFileAtomically(
-        path.string(),
-        [](std::FILE* file) {
-            std::fputs("half", file);
-            return false;
-        },
-        error));
-    EXPECT_EQ(error, path.string() + ": cancelled");
-    EXPECT_EQ(Read(path), "kept");
-    EXPECT_EQ(Entries(dir.path()), 1u);
-}
-
-TEST(AtomicFileTest, ADirectoryIsRefused) {
-    testfiles::TempDir dir;
-    std::string error;
-    EXPECT_FALSE(WriteFileAtomically(dir.path().string(), "x", 1, error));
-    EXPECT_EQ(error, dir.path().string() + ": is a directory");
-}
-
-TEST(AtomicFileTest, AMissingDirectorySaysSo) {
-    testfiles::TempDir dir;
-    const std::string path = (dir.path() / "missing" / "x.txt").string();
-    std::string error;
-    EXPECT_FALSE(WriteFileAtomically(path, "x", 1, error));
-    EXPECT_EQ(error.rfind(path + ": cannot create a temporary file beside it: ", 0), 0u) << error;
 }
 
 TEST(AtomicFileTest, AReplacedFileKeepsItsPermissions) {
@@ -85,8 +82,7 @@ TEST(AtomicFileTest, AReplacedFileKeepsItsPermissions) {
     testfiles::TempDir dir;
     const auto path = dir.Write("mode.txt", "x");
     ::chmod(path.c_str(), 0640);
-    std::string error;
-    ASSERT_TRUE(WriteFileAtomically(path.string(), "y", 1, error)) << error;
+    ASSERT_FALSE(WriteFileAtomically(path.string(), "y"));
     struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);

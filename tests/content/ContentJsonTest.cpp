@@ -201,8 +201,8 @@ TEST(ContentJsonTest, PropertyAndElementOrderIsKept) {
         child->StartContent("inner")->EndContent();
         child->EndContent();
     }
-    kestrel::json::JsonReadResult back = ReadContentJson(WriteContentJson(*top));
-    ASSERT_TRUE(back) << back.description();
+    kestrel::LoadResult back = ReadContentJson(WriteContentJson(*top));
+    ASSERT_TRUE(back) << back.error.description();
     EXPECT_EQ(contentcompare::FirstDifference(*top, *back.tree), "");
     EXPECT_EQ(back.tree->GetChild(1)->GetName(), "a");
     EXPECT_EQ(back.tree->GetProperties()[2].name, "z");
@@ -382,8 +382,8 @@ TYPED_TEST(ContentJsonRoundTripTest, TreeToJsonToTreeIsBitForBitAndJsonIsCanonic
     for (int indent : {2, 0}) {
         const std::string text = WriteContentJson(*top, {indent});
         EXPECT_TRUE(nlohmann::json::accept(text)) << text;
-        kestrel::json::JsonReadResult back = ReadContentJson(text);
-        ASSERT_TRUE(back) << back.description() << "\n" << text;
+        kestrel::LoadResult back = ReadContentJson(text);
+        ASSERT_TRUE(back) << back.error.description() << "\n" << text;
         EXPECT_EQ(contentcompare::FirstDifference(*top, *back.tree), "") << text;
         EXPECT_EQ(WriteContentJson(*back.tree, {indent}), text);
     }
@@ -405,8 +405,8 @@ TEST(ContentJsonTest, RandomFloatsAndDoublesComeBackBitForBit) {
     Tree top(SerializedContentElement::CreateTopElement("figure"));
     top->AddProperty("floats", floats);
     top->AddProperty("doubles", doubles);
-    kestrel::json::JsonReadResult back = ReadContentJson(WriteContentJson(*top, {0}));
-    ASSERT_TRUE(back) << back.description();
+    kestrel::LoadResult back = ReadContentJson(WriteContentJson(*top, {0}));
+    ASSERT_TRUE(back) << back.error.description();
     EXPECT_EQ(contentcompare::FirstDifference(*top, *back.tree), "");
 }
 
@@ -415,9 +415,9 @@ TEST(ContentJsonTest, FloatsAreReadFromTheirTextNotThroughADouble) {
     const float viaDouble = static_cast<float>(std::strtod("7.038531e-26", nullptr));
     ASSERT_NE(std::bit_cast<std::uint32_t>(viaDouble), kDoubleRoundingFloat);
     for (const char* value : {"7.038531e-26", "[7.038531e-26]"}) {
-        kestrel::json::JsonReadResult read =
+        kestrel::LoadResult read =
             ReadContentJson(Doc(Prop(value[0] == '[' ? "float[]" : "float", value)));
-        ASSERT_TRUE(read) << read.description();
+        ASSERT_TRUE(read) << read.error.description();
         const PropertyValue& got = read.tree->GetProperties()[0].value;
         const float f =
             value[0] == '[' ? std::get<std::vector<float>>(got)[0] : std::get<float>(got);
@@ -440,9 +440,9 @@ void PrintTo(const AcceptedCase& c, std::ostream* os) {
 class JsonAcceptedTest : public testing::TestWithParam<AcceptedCase> {};
 
 TEST_P(JsonAcceptedTest, ReadsAndWritesTheCanonicalForm) {
-    kestrel::json::JsonReadResult read = ReadContentJson(GetParam().text);
-    ASSERT_TRUE(read) << read.description();
-    EXPECT_EQ(read.description(), "ok");
+    kestrel::LoadResult read = ReadContentJson(GetParam().text);
+    ASSERT_TRUE(read) << read.error.description();
+    EXPECT_EQ(read.error.description(), "");
     EXPECT_EQ(WriteContentJson(*read.tree, {0}), GetParam().canonical + "\n");
 }
 
@@ -498,25 +498,28 @@ class JsonBadInputTest : public testing::TestWithParam<BadCase> {};
 
 TEST_P(JsonBadInputTest, BuildsNothingAndSaysWhereAndWhy) {
     const BadCase& c = GetParam();
-    kestrel::json::JsonReadResult read = ReadContentJson(c.text);
+    kestrel::LoadResult read = ReadContentJson(c.text);
     EXPECT_FALSE(read);
     EXPECT_EQ(read.tree, nullptr);
-    EXPECT_EQ(read.path, c.path);
-    EXPECT_EQ(read.message.rfind(c.message, 0), 0u) << read.message;
-    EXPECT_EQ(read.description(),
-              read.path.empty() ? read.message : read.path + ": " + read.message);
-    if (read.path.empty() && std::string_view(c.message).find(':') != std::string_view::npos) {
+    const kestrel::Error& error = read.error;
+    EXPECT_EQ(error.place, c.path);
+    EXPECT_EQ(error.code, error.line ? kestrel::Error::Malformed : kestrel::Error::Invalid);
+    const std::string said =
+        (error.line ? std::to_string(error.line) + ":" + std::to_string(error.column) + ": " : "") +
+        error.message;
+    EXPECT_EQ(said.rfind(c.message, 0), 0u) << said;
+    if (error.line != 0) {
         // Syntax errors are placed where nlohmann's own parser places them.
-        const std::string position = read.message.substr(0, read.message.find(": "));
-        const std::string line = position.substr(0, position.find(':'));
-        const std::string column = position.substr(position.find(':') + 1);
+        const std::string line = std::to_string(error.line);
+        const std::string column = std::to_string(error.column);
+        EXPECT_EQ(c.text.rfind('\n', error.offset - 1) + 1 + error.column - 1, error.offset);
         try {
             const nlohmann::json parsed = nlohmann::json::parse(c.text);
             ADD_FAILURE() << "nlohmann accepts " << parsed.dump();
         } catch (const nlohmann::json::parse_error& e) {
             EXPECT_NE(std::string(e.what()).find("line " + line + ", column " + column),
                       std::string::npos)
-                << e.what() << " vs " << read.message;
+                << e.what() << " vs " << error.description();
         } catch (const nlohmann::json::exception&) {
             // Number overflow says no position of its own.
         }
@@ -712,8 +715,8 @@ TEST(ContentJsonTest, DeepTreesRoundTripAndStayLinearInSize) {
     EXPECT_LT(WriteContentJson(*top).size(), kDepth * 1000);
     const std::string text = WriteContentJson(*top, {0});
     EXPECT_LT(text.size(), kDepth * 50);
-    kestrel::json::JsonReadResult back = ReadContentJson(text);
-    ASSERT_TRUE(back) << back.description();
+    kestrel::LoadResult back = ReadContentJson(text);
+    ASSERT_TRUE(back) << back.error.description();
     EXPECT_EQ(contentcompare::FirstDifference(*top, *back.tree), "");
     EXPECT_EQ(WriteContentJson(*back.tree, {0}), text);
 }
@@ -732,8 +735,8 @@ std::string DeepDocument(const std::string& leaf) {
 }
 
 TEST(ContentJsonTest, DeepDocumentsReadAndFailWithTheirPath) {
-    kestrel::json::JsonReadResult read = ReadContentJson(DeepDocument(R"({"name":"leaf"})"));
-    ASSERT_TRUE(read) << read.description();
+    kestrel::LoadResult read = ReadContentJson(DeepDocument(R"({"name":"leaf"})"));
+    ASSERT_TRUE(read) << read.error.description();
     const SerializedContentElement* element = read.tree.get();
     std::size_t depth = 0;
     while (element->GetChildCount() == 1) {
@@ -750,14 +753,13 @@ TEST(ContentJsonTest, DeepDocumentsReadAndFailWithTheirPath) {
     for (std::size_t i = 0; i < kDepth; ++i) {
         path += "/children/0";
     }
-    EXPECT_EQ(read.path, path + "/properties/0");
-    EXPECT_EQ(read.message, "missing member \"name\"");
+    EXPECT_EQ(read.error.place, path + "/properties/0");
+    EXPECT_EQ(read.error.message, "missing member \"name\"");
 
     read = ReadContentJson(DeepDocument("{"));
     EXPECT_FALSE(read);
-    EXPECT_EQ(read.path, "");
-    EXPECT_EQ(read.message.rfind("1:" + std::to_string(kDepth * 24 + 2) + ": ", 0), 0u)
-        << read.message;
+    EXPECT_EQ(read.error.line, 1u);
+    EXPECT_EQ(read.error.column, kDepth * 24 + 2);
 }
 
 }  // namespace

@@ -403,11 +403,15 @@ TEST(ContentTest, DescriptionLeavesOutWhatIsUnknown) {
     Error none;
     EXPECT_FALSE(none);
     EXPECT_EQ(none.description(), "");
-    Error plain{Error::LoadFailed, "refused", "", 0, 0, ""};
+    Error plain{Error::LoadFailed, "refused", "", 0, 0, "", 0, ""};
     EXPECT_TRUE(plain);
     EXPECT_EQ(plain.description(), "refused");
-    Error placed{Error::Malformed, "bad tag", "a.xml", 4, 9, "Error loading orbifile."};
+    Error placed{Error::Malformed, "bad tag", "a.xml", 4, 9, "Error loading orbifile.", 80, ""};
     EXPECT_EQ(placed.description(), "a.xml:4:9: bad tag");
+    Error lined{Error::Malformed, "bad face", "m.obj", 7, 0, "", 0, ""};
+    EXPECT_EQ(lined.description(), "m.obj:7: bad face");
+    Error inJson{Error::Invalid, "expected a string", "a.json", 0, 0, "", 0, "/name"};
+    EXPECT_EQ(inJson.description(), "a.json: /name: expected a string");
 }
 
 }  // namespace

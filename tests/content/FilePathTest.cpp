@@ -32,13 +32,16 @@ TEST(FilePathTest, StatTellsFilesFromDirectories) {
 TEST(FilePathTest, ReadsRegularFilesOnly) {
     testfiles::TempDir dir;
     const auto file = dir.Write("f.txt", std::string("a\0b", 3));
-    std::string text, error;
-    ASSERT_TRUE(files::ReadRegularFile(file.string(), text, error)) << error;
+    std::string text;
+    ASSERT_FALSE(files::ReadRegularFile(file.string(), text));
     EXPECT_EQ(text, std::string("a\0b", 3));
-    EXPECT_FALSE(files::ReadRegularFile(dir.path().string(), text, error));
-    EXPECT_EQ(error, "is a directory");
-    EXPECT_FALSE(files::ReadRegularFile((dir.path() / "absent").string(), text, error));
-    EXPECT_EQ(error, "No such file or directory");
+    const kestrel::Error directory = files::ReadRegularFile(dir.path().string(), text);
+    EXPECT_EQ(directory.code, kestrel::Error::NotRegularFile);
+    EXPECT_EQ(directory.description(), dir.path().string() + ": is a directory");
+    const std::string absent = (dir.path() / "absent").string();
+    const kestrel::Error missing = files::ReadRegularFile(absent, text);
+    EXPECT_EQ(missing.code, kestrel::Error::NotFound);
+    EXPECT_EQ(missing.description(), absent + ": No such file or directory");
 }
 
 TEST(FilePathTest, AFifoIsRefusedWithoutWaiting) {
@@ -48,9 +51,10 @@ TEST(FilePathTest, AFifoIsRefusedWithoutWaiting) {
     testfiles::TempDir dir;
     const auto fifo = dir.path() / "pipe";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::string text, error;
-    EXPECT_FALSE(files::ReadRegularFile(fifo.string(), text, error));
-    EXPECT_EQ(error, "not a regular file");
+    std::string text;
+    const kestrel::Error error = files::ReadRegularFile(fifo.string(), text);
+    EXPECT_EQ(error.code, kestrel::Error::NotRegularFile);
+    EXPECT_EQ(error.message, "not a regular file");
 #endif
 }
 

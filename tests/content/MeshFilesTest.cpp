@@ -116,11 +116,19 @@ void ExpectSameMesh(const MeshData& actual, const MeshData& expected) {
 }
 
 MeshData WriteAndRead(const MeshData& mesh, MeshFormat format, const std::string& path) {
-    std::string error;
-    EXPECT_TRUE(WriteMeshFile(mesh, path, format, error)) << error;
-    MeshData read;
-    EXPECT_TRUE(ReadMeshFile(path, read, error)) << error;
-    return read;
+    const kestrel::Error written = WriteMeshFile(mesh, path, format);
+    EXPECT_FALSE(written) << written.description();
+    MeshReadResult read = ReadMeshFile(path);
+    EXPECT_TRUE(read) << read.error.description();
+    return read.mesh;
+}
+
+// A refused write: its code, and its message after the path.
+std::pair<kestrel::Error::Code, std::string> Refusal(const MeshData& mesh, const std::string& path,
+                                                     MeshFormat format) {
+    const kestrel::Error error = WriteMeshFile(mesh, path, format);
+    EXPECT_EQ(error.path, path);
+    return {error.code, error.message};
 }
 
 // Binary PLY bodies built value by value, in either byte order.
@@ -222,8 +230,7 @@ TEST(MeshWriteTest, ObjText) {
     mesh.positions = {0.1f, -2.0f, 1e10f, 0.0f, 1.5f, -0.0f, 3.0f, 0.25f, 1e-7f};
     mesh.indices = {0, 1, 2};
     const std::string path = directory.File("t.obj");
-    std::string error;
-    ASSERT_TRUE(WriteMeshFile(mesh, path, MeshFormat::Obj, error)) << error;
+    ASSERT_FALSE(WriteMeshFile(mesh, path, MeshFormat::Obj));
     EXPECT_EQ(ReadBytes(path),
               "# kestrel-sc mesh: 3 vertices, 1 triangles\n"
               "v 0.1 -2 1e+10\n"
@@ -235,8 +242,7 @@ TEST(MeshWriteTest, ObjText) {
 TEST(MeshWriteTest, PlyLayout) {
     TempDirectory directory;
     const std::string path = directory.File("t.ply");
-    std::string error;
-    ASSERT_TRUE(WriteMeshFile(Cube(), path, MeshFormat::Ply, error)) << error;
+    ASSERT_FALSE(WriteMeshFile(Cube(), path, MeshFormat::Ply));
     const std::string header =
         "ply\n"
         "format binary_little_endian 1.0\n"
@@ -267,9 +273,10 @@ TEST(MeshWriteTest, ObjRefusesNonFiniteCoordinates) {
           -std::numeric_limits<float>::infinity()}) {
         MeshData mesh = Cube();
         mesh.positions[7] = bad;
-        std::string error;
-        EXPECT_FALSE(WriteMeshFile(mesh, directory.File("bad.obj"), MeshFormat::Obj, error));
-        EXPECT_TRUE(Contains(error, "vertex 2 is not finite")) << error;
+        EXPECT_EQ(Refusal(mesh, directory.File("bad.obj"), MeshFormat::Obj),
+                  std::make_pair(kestrel::Error::NotSavable,
+                                 std::string("vertex 2 is not finite, which OBJ cannot carry (PLY "
+                                             "can)")));
     }
     EXPECT_TRUE(directory.Entries().empty());
 }
@@ -278,33 +285,34 @@ TEST(MeshWriteTest, RefusesMalformedMeshes) {
     TempDirectory directory;
     const std::string path = directory.File("bad.ply");
     for (MeshFormat format : {MeshFormat::Obj, MeshFormat::Ply}) {
+        const auto notSavable = [](const char* message) {
+            return std::make_pair(kestrel::Error::NotSavable, std::string(message));
+        };
         MeshData mesh = Cube();
         mesh.indices[5] = 8;
-        std::string error;
-        EXPECT_FALSE(WriteMeshFile(mesh, path, format, error));
-        EXPECT_TRUE(Contains(error, "triangle 1 has vertex index 8 out of range (8 vertices)"))
-            << error;
+        EXPECT_EQ(Refusal(mesh, path, format),
+                  notSavable("triangle 1 has vertex index 8 out of range (8 vertices)"));
         mesh = Cube();
         mesh.positions.pop_back();
-        EXPECT_FALSE(WriteMeshFile(mesh, path, format, error));
-        EXPECT_TRUE(Contains(error, "threes")) << error;
+        EXPECT_EQ(Refusal(mesh, path, format),
+                  notSavable("positions and indices must come in threes"));
         mesh = Cube();
         mesh.indices.pop_back();
-        EXPECT_FALSE(WriteMeshFile(mesh, path, format, error));
-        EXPECT_TRUE(Contains(error, "threes")) << error;
+        EXPECT_EQ(Refusal(mesh, path, format),
+                  notSavable("positions and indices must come in threes"));
     }
     EXPECT_TRUE(directory.Entries().empty());
 }
 
 TEST(MeshWriteTest, FailedWriteLeavesNoPartialFile) {
     TempDirectory directory;
-    std::string error;
-    EXPECT_FALSE(WriteMeshFile(Cube(), directory.File("missing/cube.obj"), MeshFormat::Obj, error));
-    EXPECT_TRUE(Contains(error, "missing/cube.obj: ")) << error;
+    EXPECT_EQ(Refusal(Cube(), directory.File("missing/cube.obj"), MeshFormat::Obj).first,
+              kestrel::Error::WriteFailed);
 
     // The rename over a directory fails once the whole temporary file has been written.
     fs::create_directory(directory.File("taken.ply"));
-    EXPECT_FALSE(WriteMeshFile(Cube(), directory.File("taken.ply"), MeshFormat::Ply, error));
+    EXPECT_EQ(Refusal(Cube(), directory.File("taken.ply"), MeshFormat::Ply).first,
+              kestrel::Error::WriteFailed);
     EXPECT_EQ(directory.Entries(), std::vector<std::string>{"taken.ply"});
 
     // A refused mesh keeps the file that was there.
@@ -312,7 +320,7 @@ TEST(MeshWriteTest, FailedWriteLeavesNoPartialFile) {
     WriteBytes(kept, "old content");
     MeshData bad = Cube();
     bad.indices[0] = 99;
-    EXPECT_FALSE(WriteMeshFile(bad, kept, MeshFormat::Obj, error));
+    EXPECT_EQ(Refusal(bad, kept, MeshFormat::Obj).first, kestrel::Error::NotSavable);
     EXPECT_EQ(ReadBytes(kept), "old content");
 }
 
@@ -517,13 +525,12 @@ TEST_P(GoodFileTest, Reads) {
     TempDirectory directory;
     const std::string path = directory.File("mesh");
     WriteBytes(path, GetParam().content);
-    MeshData mesh;
-    std::string error;
-    ASSERT_TRUE(ReadMeshFile(path, mesh, error)) << error;
+    const MeshReadResult read = ReadMeshFile(path);
+    ASSERT_TRUE(read) << read.error.description();
     MeshData expected;
     expected.positions = GetParam().positions;
     expected.indices = GetParam().indices;
-    ExpectSameMesh(mesh, expected);
+    ExpectSameMesh(read.mesh, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, GoodFileTest, ::testing::ValuesIn(GoodFiles()),
@@ -595,20 +602,20 @@ std::vector<BadFile> BadFiles() {
     rows.push_back({"PlyMagicWithoutNewline", "ply format ascii 1.0\nend_header\n",
                     "'ply' is not an OBJ statement"});
     rows.push_back({"PlyUnknownEncoding", PlyHeader("binary_middle_endian", ""),
-                    "header line 2: unknown encoding 'binary_middle_endian'"});
+                    "line 2: unknown encoding 'binary_middle_endian'"});
     rows.push_back({"PlyWrongVersion", "ply\nformat ascii 2.0\nend_header\n",
-                    "header line 2: expected 'format <encoding> 1.0'"});
+                    "line 2: expected 'format <encoding> 1.0'"});
     rows.push_back(
         {"PlyNoEndHeader", "ply\nformat ascii 1.0\nelement vertex 0\n", "no end_header line"});
     rows.push_back({"PlyNoFormat", "ply\nelement vertex 0\nend_header\n",
                     "end_header before any format line"});
     rows.push_back({"PlyUnknownKeyword", "ply\nformat ascii 1.0\nvertices 3\nend_header\n",
-                    "header line 3: unknown keyword 'vertices'"});
+                    "line 3: unknown keyword 'vertices'"});
     rows.push_back({"PlyPropertyBeforeElement",
                     "ply\nformat ascii 1.0\nproperty float x\nend_header\n",
                     "property before any element"});
     rows.push_back({"PlyUnknownType", PlyHeader("ascii", "element vertex 1\nproperty float128 x\n"),
-                    "header line 4: unknown type 'float128'"});
+                    "line 4: unknown type 'float128'"});
     rows.push_back({"PlyFloatListCount",
                     PlyHeader("ascii", "element face 1\nproperty list float int vertex_indices\n"),
                     "list count type 'float' is not an integer type"});
@@ -698,12 +705,15 @@ TEST_P(BadFileTest, FailsWithAClearError) {
     TempDirectory directory;
     const std::string path = directory.File("mesh");
     WriteBytes(path, GetParam().content);
-    MeshData mesh = Cube();
-    std::string error;
-    EXPECT_FALSE(ReadMeshFile(path, mesh, error));
-    EXPECT_TRUE(Contains(error, path + ": ")) << error;
-    EXPECT_TRUE(Contains(error, GetParam().error)) << error;
-    ExpectSameMesh(mesh, Cube());  // untouched
+    const MeshReadResult read = ReadMeshFile(path);
+    EXPECT_FALSE(read);
+    EXPECT_EQ(read.error.code, kestrel::Error::Malformed);
+    EXPECT_EQ(read.error.path, path);
+    const std::string said =
+        (read.error.line ? "line " + std::to_string(read.error.line) + ": " : "") +
+        read.error.message;
+    EXPECT_TRUE(Contains(said, GetParam().error)) << said;
+    ExpectSameMesh(read.mesh, {});
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, BadFileTest, ::testing::ValuesIn(BadFiles()),
@@ -712,33 +722,28 @@ INSTANTIATE_TEST_SUITE_P(Rows, BadFileTest, ::testing::ValuesIn(BadFiles()),
 TEST(MeshReadTest, BinaryPlyCutAtEverySeventhByte) {
     TempDirectory directory;
     const std::string whole = directory.File("whole.ply");
-    std::string error;
     MeshData mesh = Cube();
     mesh.positions.insert(mesh.positions.end(), {0.5f, 0.5f, 0.5f});
     mesh.indices.insert(mesh.indices.end(), {8, 0, 1});
-    ASSERT_TRUE(WriteMeshFile(mesh, whole, MeshFormat::Ply, error)) << error;
+    ASSERT_FALSE(WriteMeshFile(mesh, whole, MeshFormat::Ply));
     const std::string bytes = ReadBytes(whole);
     const std::string cut = directory.File("cut.ply");
     int cuts = 0;
     for (std::size_t size = 0; size < bytes.size(); size += 7, ++cuts) {
         WriteBytes(cut, bytes.substr(0, size));
-        MeshData read;
-        EXPECT_FALSE(ReadMeshFile(cut, read, error)) << size << " of " << bytes.size();
-        EXPECT_FALSE(error.empty());
-        EXPECT_TRUE(read.positions.empty() && read.indices.empty());
+        const MeshReadResult read = ReadMeshFile(cut);
+        EXPECT_EQ(read.error.code, kestrel::Error::Malformed) << size << " of " << bytes.size();
+        EXPECT_TRUE(read.mesh.positions.empty() && read.mesh.indices.empty());
     }
     EXPECT_GT(cuts, 50);
 }
 
 TEST(MeshReadTest, FilesThatCannotBeRead) {
     TempDirectory directory;
-    MeshData mesh;
-    std::string error;
-    EXPECT_FALSE(ReadMeshFile(directory.File("none.obj"), mesh, error));
-    EXPECT_TRUE(Contains(error, "none.obj: no such file")) << error;
+    EXPECT_EQ(ReadMeshFile(directory.File("none.obj")).error.code, kestrel::Error::NotFound);
     fs::create_directory(directory.File("folder.ply"));
-    EXPECT_FALSE(ReadMeshFile(directory.File("folder.ply"), mesh, error));
-    EXPECT_TRUE(Contains(error, "folder.ply: not a regular file")) << error;
+    EXPECT_EQ(ReadMeshFile(directory.File("folder.ply")).error.code,
+              kestrel::Error::NotRegularFile);
 }
 
 // ---- independent readers and writers ----
@@ -815,8 +820,7 @@ TEST(IndependentCheckTest, MeshioReadsWhatWeWrite) {
         for (const char* name : {"ours.obj", "ours.ply"}) {
             SCOPED_TRACE(name);
             const std::string path = directory.File(name);
-            std::string error;
-            ASSERT_TRUE(WriteMeshFile(mesh, path, *FormatFromPath(path), error)) << error;
+            ASSERT_FALSE(WriteMeshFile(mesh, path, *FormatFromPath(path)));
             const CommandOutput output = RunCommand(python + " '" + script + "' '" + path + "'");
             ASSERT_TRUE(output.ok) << output.text;
             std::istringstream in(output.text);
@@ -866,10 +870,9 @@ meshio.write_points_cells(sys.argv[1], points, cells, **({"binary": sys.argv[2] 
         const CommandOutput output = RunCommand(python + " '" + script + "' '" + path + "' " +
                                                 variant.mode + " " + variant.dtype + " 2>&1");
         ASSERT_TRUE(output.ok) << output.text;
-        MeshData mesh;
-        std::string error;
-        ASSERT_TRUE(ReadMeshFile(path, mesh, error)) << error;
-        ExpectSameMesh(mesh, expected);
+        const MeshReadResult read = ReadMeshFile(path);
+        ASSERT_TRUE(read) << read.error.description();
+        ExpectSameMesh(read.mesh, expected);
     }
 }
 
@@ -899,8 +902,7 @@ TEST(IndependentCheckTest, AssimpAcceptsWhatWeWrite) {
         for (const char* name : {"ours.obj", "ours.ply"}) {
             SCOPED_TRACE(name);
             const std::string path = directory.File(name);
-            std::string error;
-            ASSERT_TRUE(WriteMeshFile(mesh, path, *FormatFromPath(path), error)) << error;
+            ASSERT_FALSE(WriteMeshFile(mesh, path, *FormatFromPath(path)));
             const CommandOutput output = RunCommand("assimp info '" + path + "' 2>&1");
             ASSERT_TRUE(output.ok) << output.text;
             EXPECT_EQ(AssimpCount(output.text, "Faces"), triangles) << output.text;

@@ -577,22 +577,22 @@ TEST(IndependentDecoderTest, StbReadsWhatTheSaverWritesAndAgreesWithTheLoader) {
     ASSERT_TRUE(saver && parser);
     TempDirectory directory;
     const std::string path = directory.File("file.bmp");
-    std::string error;
     for (PixelFormat format : {RGB, RGBA}) {
         for (std::uint32_t width : {1u, 2u, 3u, 5u, 7u, 64u}) {
             SmartPtr<Image> image = MakeImage(width, 5, format, width);
             WriteFile(path, Save(*saver, image));
-            EXPECT_TRUE(SameImage(image, ReadImageFile(path, error)))
-                << PixelFormatName(format) << " " << width << ": " << error;
+            const auto read = ReadImageFile(path);
+            EXPECT_TRUE(SameImage(image, read.image))
+                << PixelFormatName(format) << " " << width << ": " << read.error.description();
         }
     }
     for (const auto& [what, bytes] : SharedLayouts()) {
         SmartPtr<Image> ours = Parse(*parser, bytes);
         ASSERT_TRUE(ours) << what;
         WriteFile(path, bytes);
-        SmartPtr<Image> stb = ReadImageFile(path, error);
-        ASSERT_TRUE(stb) << what << ": " << error;
-        EXPECT_TRUE(SameColors(stb, ours)) << what;
+        const auto stb = ReadImageFile(path);
+        ASSERT_TRUE(stb) << what << ": " << stb.error.description();
+        EXPECT_TRUE(SameColors(stb.image, ours)) << what;
     }
 }
 
@@ -633,13 +633,13 @@ protected:
 TEST_F(PilTest, PilReadsWhatTheSaverAndWritePngWrite) {
     SmartPtr<ImageWriter> saver = LoadSaver();
     ASSERT_TRUE(saver);
-    std::string error;
     for (PixelFormat format : {RGB, RGBA}) {
         const char* mode = format == RGB ? "RGB" : "RGBA";
         SmartPtr<Image> image = MakeImage(7, 5, format, 11);
         WriteFile(directory_.File("saved.bmp"), Save(*saver, image));
         ExpectPilSees(image, directory_.File("saved.bmp"), mode);
-        ASSERT_TRUE(WritePng(*image, directory_.File("written.png"), error)) << error;
+        const kestrel::Error error = WritePng(*image, directory_.File("written.png"));
+        ASSERT_FALSE(error) << error.description();
         ExpectPilSees(image, directory_.File("written.png"), mode);
     }
 }

@@ -80,9 +80,9 @@ Trip ThroughXmlFile(const SerializedContentElement& tree, const testfiles::TempD
 Trip ThroughJson(const SerializedContentElement& tree, const testfiles::TempDir&) {
     Trip trip;
     trip.text = kestrel::json::WriteContentJson(tree);
-    kestrel::json::JsonReadResult read = kestrel::json::ReadContentJson(trip.text);
+    kestrel::LoadResult read = kestrel::json::ReadContentJson(trip.text);
     if (!read) {
-        trip.failure = "ReadContentJson: " + read.description();
+        trip.failure = "ReadContentJson: " + read.error.description();
         return trip;
     }
     trip.tree = read.tree;

@@ -32,8 +32,7 @@ void CatIntoDirectory(const CatOptions& options, ToolContext& context) {
     const InputForm form = options.format == "json" ? InputForm::Json : InputForm::Xml;
     const std::string extension = form == InputForm::Json ? ".json" : ".xml";
     if (options.output.empty() || options.output == "-") {
-        context.Fail("cat: several inputs are written into a directory; name it with -o DIR",
-                     kExitUsage);
+        context.Refuse("cat: several inputs are written into a directory; name it with -o DIR");
         return;
     }
 
@@ -45,7 +44,7 @@ void CatIntoDirectory(const CatOptions& options, ToolContext& context) {
         const std::string& input = options.inputs[i];
         fs::path name = fs::path(input).filename();
         if (name.empty() || name == "." || name == "..") {
-            context.Fail(input + ": no file name to name its output after", kExitUsage);
+            context.Refuse(input + ": no file name to name its output after");
             refused = true;
             continue;
         }
@@ -53,9 +52,8 @@ void CatIntoDirectory(const CatOptions& options, ToolContext& context) {
         outputs[i] = (fs::path(options.output) / name).string();
         auto [first, added] = taken.emplace(name.string(), i);
         if (!added) {
-            context.Fail(options.inputs[first->second] + " and " + input +
-                             " would both be written to " + outputs[i],
-                         kExitUsage);
+            context.Refuse(options.inputs[first->second] + " and " + input +
+                           " would both be written to " + outputs[i]);
             refused = true;
         }
     }
@@ -65,12 +63,12 @@ void CatIntoDirectory(const CatOptions& options, ToolContext& context) {
     kestrel::Module module;
     for (const std::string& input : options.inputs) {
         if (DetectForm(input) == InputForm::Xml) {
-            std::string error;
-            module = OpenToolModule(context.modulePath, error);
-            if (!module) {
-                context.Fail("cannot open the serialized-content module: " + error, kExitUsage);
+            kestrel::ModuleResult opened = OpenToolModule(context.modulePath);
+            if (!opened) {
+                context.Fail(opened.error);
                 return;
             }
+            module = opened.module;
             break;
         }
     }
@@ -78,13 +76,11 @@ void CatIntoDirectory(const CatOptions& options, ToolContext& context) {
     std::error_code error;
     const bool exists = fs::exists(options.output, error);
     if (exists && !fs::is_directory(options.output, error)) {
-        context.Fail(options.output + ": not a directory; several inputs are written into one",
-                     kExitUsage);
+        context.Refuse(options.output + ": not a directory; several inputs are written into one");
         return;
     }
     if (!exists && !fs::create_directories(options.output, error) && error) {
-        context.Fail(options.output + ": cannot create the directory: " + error.message(),
-                     kExitUsage);
+        context.Refuse(options.output + ": cannot create the directory: " + error.message());
         return;
     }
 

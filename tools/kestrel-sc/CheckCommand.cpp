@@ -82,9 +82,9 @@ void AddCheckCommand(CLI::App& app, ToolContext& context) {
         auto checkFile = [&](std::size_t index) {
             const std::string& path = options->inputs[index];
             Report report{worker, {}, nlohmann::json::array(), {}};
-            std::string text, error;
-            if (!kestrel::files::ReadRegularFile(path, text, error)) {
-                report.context.Fail(path + ": " + error, kExitUsage);
+            std::string text;
+            if (const kestrel::Error unreadable = kestrel::files::ReadRegularFile(path, text)) {
+                report.context.Fail(unreadable.description());
                 return report;
             }
             const std::vector<Finding> findings = CheckDocument(text, {options->strict});
@@ -106,7 +106,7 @@ void AddCheckCommand(CLI::App& app, ToolContext& context) {
                 }
             }
             if (errors > 0 || (options->strict && warnings > 0))
-                report.context.status = kExitFailed;
+                report.context.negative = true;
             if (errors + warnings == 0) {
                 report.summary = path + ": no problems found\n";
             } else {
@@ -117,7 +117,7 @@ void AddCheckCommand(CLI::App& app, ToolContext& context) {
             }
             return report;
         };
-        int worst = kExitOk;
+        context.answers = true;
         nlohmann::json all = nlohmann::json::array();
         auto print = [&](std::size_t, Report& report) {
             for (nlohmann::json& object : report.objects)
@@ -128,7 +128,6 @@ void AddCheckCommand(CLI::App& app, ToolContext& context) {
                 std::cout.flush();
                 std::cerr << report.summary;
             }
-            worst = std::max(worst, report.context.status);
         };
         RunInOrder(options->inputs.size(), options->jobs ? options->jobs : DefaultJobs(), checkFile,
                    print);
@@ -137,7 +136,6 @@ void AddCheckCommand(CLI::App& app, ToolContext& context) {
             std::cout << all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
         }
         std::cout.flush();
-        context.status = worst;
     });
 }
 

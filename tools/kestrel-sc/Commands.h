@@ -11,10 +11,6 @@
 
 namespace kestrelsc {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
 // An error or warning that a worker's context keeps until the main thread prints it.
 struct HeldMessage {
     bool error = false;
@@ -27,7 +23,13 @@ struct ToolContext {
     bool quiet = false;      // -q
     bool progress = false;   // --progress / --no-progress, when given
     const CLI::Option* progressOption = nullptr;
-    int status = kExitOk;  // the exit status the last subcommand left
+
+    // How the run went; main makes the exit status of it.
+    bool failed = false;    // an input could not be loaded or read, or an output not written
+    bool unusable = false;  // a command line that makes no sense, or no module to load through
+    bool negative = false;  // the command's answer is no: the files differ, problems were found
+    bool answers = false;   // the command answers with its status (diff, check), so a failure
+                            // must not read as "no"
 
     // A worker's context keeps its errors and warnings here, in order, instead of printing them.
     bool holding = false;
@@ -36,14 +38,19 @@ struct ToolContext {
 
     // How progress is shown: as asked, else on a terminal stderr only, never with -q.
     ProgressMode Progress() const;
-    // Prints an error and sets the status.
-    void Fail(const std::string& message, int exitStatus = kExitFailed);
+    // Prints an error and marks the run failed.
+    void Fail(const std::string& message);
+    // Prints a failed load in the tool's words and marks the run failed (or unusable, when the
+    // module could not be opened).
+    void Fail(const kestrel::Error& error);
+    // Prints an error about the command line and marks the run unusable.
+    void Refuse(const std::string& message);
     // Prints a warning unless quiet.
     void Warn(const std::string& message);
-    // A copy for work on another thread: it holds its messages for Merge, starts with status 0,
-    // and draws no progress unless showProgress (for work that runs alone).
+    // A copy for work on another thread: it holds its messages for Merge, starts with nothing
+    // failed, and draws no progress unless showProgress (for work that runs alone).
     ToolContext ForWorker(bool showProgress) const;
-    // Prints the messages a worker's context held, in order, and takes on its status if worse.
+    // Prints the messages a worker's context held, in order, and takes on its failures.
     void Merge(const ToolContext& worker);
     // Loads path (XML through the module, or JSON); false after reporting the failure. module,
     // if set, is the module already opened from modulePath.

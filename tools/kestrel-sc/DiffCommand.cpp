@@ -52,18 +52,16 @@ void AddDiffCommand(CLI::App& app, ToolContext& context) {
         "  kestrel-sc diff --eps 1e-6 before.xml after.xml\n"
         "  kestrel-sc diff --brief before.xml after.xml || echo changed");
     diff->callback([options, &context] {
+        context.answers = true;
         if (!(options->diff.eps >= 0)) {
-            context.Fail("--eps must be a number not below 0", kExitUsage);
+            context.Refuse("--eps must be a number not below 0");
             return;
         }
         LoadOutcome first, second;
         const bool loadedFirst = context.Load(options->first, first);
         const bool loadedSecond = context.Load(options->second, second);
-        if (!loadedFirst || !loadedSecond) {
-            // 1 is taken by "different".
-            context.status = kExitUsage;
+        if (!loadedFirst || !loadedSecond)
             return;
-        }
         const std::vector<Difference> differences =
             kestrel::diff::DiffContent(*first.tree, *second.tree, options->diff);
         std::string text;
@@ -76,11 +74,9 @@ void AddDiffCommand(CLI::App& app, ToolContext& context) {
             for (const Difference& difference : differences)
                 text += kestrel::diff::FormatDifference(difference) + '\n';
         }
-        if (!text.empty() && !context.Write("-", text)) {
-            context.status = kExitUsage;
+        if (!text.empty() && !context.Write("-", text))
             return;
-        }
-        context.status = differences.empty() ? kExitOk : kExitFailed;
+        context.negative = !differences.empty();
     });
 }
 

@@ -63,7 +63,7 @@ void AddExportCommand(CLI::App& app, ToolContext& context) {
         "  kestrel-sc export examples/images.xml --images out/");
     command->callback([options, shapes, images, &context] {
         if (shapes->count() == 0 && images->count() == 0) {
-            context.Fail("export: give --shapes DIR, --images DIR or both", kExitUsage);
+            context.Refuse("export: give --shapes DIR, --images DIR or both");
             return;
         }
         LoadOutcome outcome;
@@ -93,9 +93,9 @@ void AddExportCommand(CLI::App& app, ToolContext& context) {
                 (std::filesystem::path(options->shapes) /
                  (FileStem(element, name, takenShapes) + "." + options->meshFormat))
                     .string();
-            std::string error;
-            if (!meshes::WriteMeshFile(ExtractMesh(*shape), path, format, error)) {
-                context.Fail(error);
+            if (const kestrel::Error error =
+                    meshes::WriteMeshFile(ExtractMesh(*shape), path, format)) {
+                context.Fail(error.description());
                 return false;
             }
             if (!context.quiet)
@@ -124,9 +124,8 @@ void AddExportCommand(CLI::App& app, ToolContext& context) {
                         (std::filesystem::path(options->images) /
                          (FileStem(*element, property.name, takenImages) + ".png"))
                             .string();
-                    std::string error;
-                    if (!kestrel::images::WritePng(**image, path, error)) {
-                        context.Fail(error);
+                    if (const kestrel::Error error = kestrel::images::WritePng(**image, path)) {
+                        context.Fail(error.description());
                         return;
                     }
                     if (!context.quiet)

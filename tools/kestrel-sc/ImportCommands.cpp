@@ -17,7 +17,7 @@ struct ImportOptions {
 // --element of --into (creating missing elements), and write the result back in its own form.
 void AddImport(CLI::App& app, ToolContext& context, const char* command, const char* what,
                const char* example,
-               std::function<bool(const std::string&, PropertyValue&, std::string&)> read) {
+               std::function<kestrel::Error(const std::string&, PropertyValue&)> read) {
     auto options = std::make_shared<ImportOptions>();
     CLI::App* sub = app.add_subcommand(command, what);
     sub->add_option("SOURCE", options->source, "The file to import")->required();
@@ -33,9 +33,8 @@ void AddImport(CLI::App& app, ToolContext& context, const char* command, const c
     sub->footer(std::string("Example:\n  ") + example);
     sub->callback([options, &context, read] {
         PropertyValue value;
-        std::string error;
-        if (!read(options->source, value, error)) {
-            context.Fail(error);
+        if (const kestrel::Error error = read(options->source, value)) {
+            context.Fail(error.description());
             return;
         }
         LoadOutcome outcome;
@@ -44,7 +43,7 @@ void AddImport(CLI::App& app, ToolContext& context, const char* command, const c
         SerializedContentElement* element =
             kestrel::paths::MakeElement(*outcome.tree, options->element);
         if (element == outcome.tree.get()) {
-            context.Fail("--element must name an element below the top element", kExitUsage);
+            context.Refuse("--element must name an element below the top element");
             return;
         }
         element->AddPropertyValue(Symbol(options->name), std::move(value));
@@ -59,28 +58,30 @@ void AddImportCommands(CLI::App& app, ToolContext& context) {
     AddImport(app, context, "import-mesh", "Add a mesh from an OBJ or PLY file as a shape property",
               "kestrel-sc import-mesh bunny.ply --into scene.xml --element models/bunny "
               "--name mesh",
-              [](const std::string& path, PropertyValue& value, std::string& error) {
-                  MeshData mesh;
-                  if (!kestrel::meshes::ReadMeshFile(path, mesh, error))
-                      return false;
-                  SmartPtr<Shape> shape = MakeMeshShape(mesh.positions, mesh.indices);
+              [](const std::string& path, PropertyValue& value) {
+                  kestrel::meshes::MeshReadResult read = kestrel::meshes::ReadMeshFile(path);
+                  if (!read)
+                      return read.error;
+                  SmartPtr<Shape> shape = MakeMeshShape(read.mesh.positions, read.mesh.indices);
                   if (!shape) {
-                      error = path + ": the mesh cannot be made into a shape";
-                      return false;
+                      kestrel::Error error;
+                      error.code = kestrel::Error::Malformed;
+                      error.path = path;
+                      error.message = "the mesh cannot be made into a shape";
+                      return error;
                   }
                   value = shape;
-                  return true;
+                  return kestrel::Error{};
               });
     AddImport(app, context, "import-image",
               "Add an image from a PNG, BMP, JPEG or TGA file as an image property",
               "kestrel-sc import-image logo.png --into scene.xml --element branding "
               "--name logo",
-              [](const std::string& path, PropertyValue& value, std::string& error) {
-                  SmartPtr<Image> image = kestrel::images::ReadImageFile(path, error);
-                  if (!image)
-                      return false;
-                  value = image;
-                  return true;
+              [](const std::string& path, PropertyValue& value) {
+                  kestrel::images::ImageReadResult read = kestrel::images::ReadImageFile(path);
+                  if (read)
+                      value = read.image;
+                  return read.error;
               });
 }
 

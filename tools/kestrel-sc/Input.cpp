@@ -59,9 +59,13 @@ bool ReadFile(const std::string& path, std::string& text, ProgressMeter& meter) 
     return in.eof() && !in.bad();
 }
 
-// A failed load as the tool reports it: the file, where in it, why, and in parentheses what the
-// module said.
-std::string Describe(const kestrel::Error& error) {
+double SecondsSince(std::chrono::steady_clock::time_point started) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+}  // namespace
+
+std::string DescribeLoadError(const kestrel::Error& error) {
     switch (error.code) {
         case kestrel::Error::ModuleUnavailable:
         case kestrel::Error::Cancelled:
@@ -72,54 +76,49 @@ std::string Describe(const kestrel::Error& error) {
         default:
             break;
     }
-    std::string where = error.path;
-    if (error.line != 0)
-        where += ':' + std::to_string(error.line) + ':' + std::to_string(error.column);
-    return where + ": " + error.message + " (" + error.moduleMessage + ")";
+    if (error.moduleMessage.empty())
+        return error.description();
+    return error.description() + " (" + error.moduleMessage + ")";
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point started) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-}
-
-}  // namespace
-
-kestrel::Module OpenToolModule(const std::string& path, std::string& error) {
+kestrel::ModuleResult OpenToolModule(const std::string& path) {
     kestrel::ModuleResult opened = kestrel::OpenModule(path.empty() ? FindModule() : path);
-    if (!opened)
-        error = opened.error.moduleMessage;
-    return opened.module;
+    if (!opened) {
+        opened.error.message =
+            "cannot open the serialized-content module: " + opened.error.moduleMessage;
+    }
+    return opened;
 }
 
-int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcome& outcome,
-              ProgressMode progress, const kestrel::Module* opened) {
+LoadOutcome LoadInput(const std::string& modulePath, const std::string& path, ProgressMode progress,
+                      const kestrel::Module* opened) {
+    LoadOutcome outcome;
     if (DetectForm(path) == InputForm::Json) {
         auto started = std::chrono::steady_clock::now();
         ProgressMeter meter(progress, "loading", files::StatFile(path).RegularSize());
         std::string text;
         if (!ReadFile(path, text, meter)) {
-            outcome.error = path + ": cannot be read";
-            return 1;
+            outcome.error.code = kestrel::Error::Unreadable;
+            outcome.error.path = path;
+            outcome.error.message = "cannot be read";
+            return outcome;
         }
-        kestrel::json::JsonReadResult result = kestrel::json::ReadContentJson(text);
+        kestrel::LoadResult result = kestrel::json::ReadContentJson(text);
         meter.Finish(text.size());
         outcome.seconds = SecondsSince(started);
-        if (!result) {
-            outcome.error = path + ": " + result.description();
-            return 1;
-        }
-        outcome.tree = result.tree;
-        return 0;
+        outcome.tree = std::move(result.tree);
+        outcome.error = std::move(result.error);
+        outcome.error.path = path;
+        return outcome;
     }
-    kestrel::Module own;
+    kestrel::ModuleResult own;
     if (!opened || !*opened) {
-        std::string error;
-        own = OpenToolModule(modulePath, error);
+        own = OpenToolModule(modulePath);
         if (!own) {
-            outcome.error = "cannot open the serialized-content module: " + error;
-            return 2;
+            outcome.error = std::move(own.error);
+            return outcome;
         }
-        opened = &own;
+        opened = &own.module;
     }
     ProgressMeter meter(progress, "loading", files::StatFile(path).RegularSize());
     meter.Tick();
@@ -129,12 +128,12 @@ int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcom
     kestrel::LoadResult loaded = opened->Load(path, options);
     outcome.seconds = SecondsSince(started);
     if (!loaded) {
-        outcome.error = Describe(loaded.error);
-        return 1;
+        outcome.error = std::move(loaded.error);
+        return outcome;
     }
     outcome.tree = std::move(loaded.tree);
     meter.Finish(files::StatFile(path).RegularSize());
-    return 0;
+    return outcome;
 }
 
 }  // namespace kestrelsc

@@ -11,7 +11,7 @@ namespace kestrelsc {
 // The result of loading one input.
 struct LoadOutcome {
     SmartPtr<SerializedContentElement> tree;  // the tree below "figure"; null on failure
-    std::string error;                        // what went wrong, for the user
+    kestrel::Error error;                     // why there is none
     double seconds = 0;                       // wall time of the load
 
     explicit operator bool() const noexcept { return static_cast<bool>(tree); }
@@ -25,15 +25,19 @@ enum class InputForm { Xml, Json };
 InputForm DetectForm(const std::string& path);
 
 // Opens the module library at path; an empty path finds it beside the tool (../lib or the
-// tool's own directory) unless KESTREL_SC_MODULE names it. On failure error says why.
-kestrel::Module OpenToolModule(const std::string& path, std::string& error);
+// tool's own directory) unless KESTREL_SC_MODULE names it.
+kestrel::ModuleResult OpenToolModule(const std::string& path);
 
 // Loads path in its form. A content file goes through the module opened from modulePath (see
-// OpenToolModule); JSON is read directly. On failure outcome.error says why, and the result is
-// the exit status (1: the input is bad, 2: the module could not be opened). Progress is drawn on
-// stderr as mode says. opened, if set and open, is used instead of opening the module again;
-// loads through one opened module may run on several threads at once.
-int LoadInput(const std::string& modulePath, const std::string& path, LoadOutcome& outcome,
-              ProgressMode progress = ProgressMode::Off, const kestrel::Module* opened = nullptr);
+// OpenToolModule); JSON is read directly. Progress is drawn on stderr as mode says. opened, if
+// set and open, is used instead of opening the module again; loads through one opened module may
+// run on several threads at once.
+LoadOutcome LoadInput(const std::string& modulePath, const std::string& path,
+                      ProgressMode progress = ProgressMode::Off,
+                      const kestrel::Module* opened = nullptr);
+
+// A failed load in the tool's words: the file, where in it, why, and in parentheses what the
+// module said.
+std::string DescribeLoadError(const kestrel::Error& error);
 
 }  // namespace kestrelsc

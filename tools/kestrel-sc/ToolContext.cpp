@@ -21,12 +21,23 @@ ProgressMode ToolContext::Progress() const {
     return kestrel::files::StandardErrorIsTerminal() ? ProgressMode::Delayed : ProgressMode::Off;
 }
 
-void ToolContext::Fail(const std::string& message, int exitStatus) {
+void ToolContext::Fail(const std::string& message) {
     if (holding)
         held.push_back({true, message});
     else
         std::cerr << "kestrel-sc: error: " << message << '\n';
-    status = exitStatus;
+    failed = true;
+}
+
+void ToolContext::Fail(const kestrel::Error& error) {
+    Fail(DescribeLoadError(error));
+    if (error.code == kestrel::Error::ModuleUnavailable)
+        unusable = true;
+}
+
+void ToolContext::Refuse(const std::string& message) {
+    Fail(message);
+    unusable = true;
 }
 
 void ToolContext::Warn(const std::string& message) {
@@ -40,7 +51,7 @@ void ToolContext::Warn(const std::string& message) {
 
 ToolContext ToolContext::ForWorker(bool showProgress) const {
     ToolContext worker = *this;
-    worker.status = kExitOk;
+    worker.failed = worker.unusable = worker.negative = false;
     worker.holding = true;
     worker.holdingProgress = showProgress;
     worker.held.clear();
@@ -51,7 +62,9 @@ void ToolContext::Merge(const ToolContext& worker) {
     for (const HeldMessage& message : worker.held)
         std::cerr << "kestrel-sc: " << (message.error ? "error: " : "warning: ") << message.text
                   << '\n';
-    status = std::max(status, worker.status);
+    failed |= worker.failed;
+    unusable |= worker.unusable;
+    negative |= worker.negative;
 }
 
 CLI::Option* AddJobsOption(CLI::App& command, unsigned& jobs, const std::string& what) {
@@ -65,23 +78,24 @@ CLI::Option* AddJobsOption(CLI::App& command, unsigned& jobs, const std::string&
 
 bool ToolContext::Load(const std::string& path, LoadOutcome& outcome,
                        const kestrel::Module* module) {
-    const int loaded = LoadInput(modulePath, path, outcome, Progress(), module);
-    if (loaded != kExitOk)
-        Fail(outcome.error, loaded);
-    return loaded == kExitOk;
+    outcome = LoadInput(modulePath, path, Progress(), module);
+    if (!outcome)
+        Fail(outcome.error);
+    return static_cast<bool>(outcome);
 }
 
 bool ToolContext::Write(const std::string& path, const std::string& text) {
-    std::string error;
     // Standard output is the user's own stream; only files get a bar.
     const bool toFile = !path.empty() && path != "-";
     ProgressMeter meter(toFile ? Progress() : ProgressMode::Off, "writing", text.size());
     meter.Update(0);
-    if (WriteOutput(path, text, error, [&meter](std::uint64_t done) { meter.Update(done); })) {
+    const kestrel::Error error =
+        WriteOutput(path, text, [&meter](std::uint64_t done) { meter.Update(done); });
+    if (!error) {
         meter.Finish(text.size());
         return true;
     }
-    Fail(error);
+    Fail(error.description());
     return false;
 }
 

@@ -8,6 +8,19 @@
 #include "kestrel/files/AtomicFile.h"
 #include "kestrel/files/Console.h"
 
+namespace {
+
+// The exit status of a run, as the footer below lists them.
+int ExitStatus(const kestrelsc::ToolContext& run) {
+    if (run.unusable)
+        return 2;
+    if (run.failed)
+        return run.answers ? 2 : 1;  // 1 is the answer "no" of diff and check
+    return run.negative ? 1 : 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     using namespace kestrelsc;
     kestrel::files::UseBinaryStandardStreams();
@@ -56,7 +69,7 @@ int main(int argc, char** argv) {
         return app.exit(success);
     } catch (const CLI::ParseError& error) {
         app.exit(error);
-        return kExitUsage;
+        return 2;
     }
-    return context.status;
+    return ExitStatus(context);
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kestrel/Error.h"
 #include "kestrel/Export.h"
 
 namespace kestrel::files {
@@ -21,7 +22,8 @@ KESTREL_CONTENT_API void UseBinaryStandardStreams();
 // Whether standard error is a terminal.
 KESTREL_CONTENT_API bool StandardErrorIsTerminal();
 
-// Writes all of text to standard output, unbuffered; false with error set when it cannot.
-KESTREL_CONTENT_API bool WriteStandardOutput(std::string_view text, std::string& error);
+// Writes all of text to standard output, unbuffered; WriteFailed with the system's reason when it
+// cannot.
+KESTREL_CONTENT_API Error WriteStandardOutput(std::string_view text);
 
 }  // namespace kestrel::files

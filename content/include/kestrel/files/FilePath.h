@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "kestrel/Error.h"
 #include "kestrel/Export.h"
 
 namespace kestrel::files {
@@ -46,10 +47,9 @@ struct FileStatus {
 KESTREL_CONTENT_API FileStatus StatFile(const std::string& utf8);
 
 // Reads the whole of a regular file into text. Anything else is refused before it is read (a
-// FIFO or a device could block or never end): false with error set to the reason alone ("is a
-// directory", "not a regular file", or the system's words).
-KESTREL_CONTENT_API bool ReadRegularFile(const std::string& utf8, std::string& text,
-                                         std::string& error);
+// FIFO or a device could block or never end): NotRegularFile ("is a directory", "not a regular
+// file"), or NotFound or Unreadable with the system's words.
+KESTREL_CONTENT_API Error ReadRegularFile(const std::string& utf8, std::string& text);
 
 // The directory of the running program; empty when it cannot be told.
 KESTREL_CONTENT_API std::filesystem::path ExecutableDirectory();

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "geometry/MeshBuilder.h"
+#include "kestrel/Error.h"
 #include "kestrel/Export.h"
 
 namespace kestrel::meshes {
@@ -22,18 +23,28 @@ KESTREL_CONTENT_API std::optional<MeshFormat> FormatFromPath(const std::string& 
 // Writes mesh at path through a temporary file in the same directory renamed over path once
 // complete, so a failure leaves no partial file. OBJ gets "v x y z" lines in shortest round-trip
 // text and 1-based "f a b c" lines; PLY is binary little-endian with float x y z, bit for bit.
-// False with error set ("<path>: ...") when the positions or indices are not whole triples, an
-// index is out of range, there are more than kMaxMeshElements vertices or triangles, OBJ is asked
-// for a NaN or infinite coordinate (no common OBJ reader takes one; PLY keeps them), or the file
-// cannot be written.
-KESTREL_CONTENT_API bool WriteMeshFile(const MeshData& mesh, const std::string& path,
-                                       MeshFormat format, std::string& error);
+// NotSavable when the positions or indices are not whole triples, an index is out of range, there
+// are more than kMaxMeshElements vertices or triangles, or OBJ is asked for a NaN or infinite
+// coordinate (no common OBJ reader takes one; PLY keeps them); WriteFailed when the file cannot
+// be written.
+KESTREL_CONTENT_API Error WriteMeshFile(const MeshData& mesh, const std::string& path,
+                                        MeshFormat format);
+
+// A mesh read from a file, or why there is none.
+struct MeshReadResult {
+    MeshData mesh;  // empty on failure
+    Error error;
+
+    // True when the mesh was read.
+    explicit operator bool() const noexcept { return !error; }
+};
 
 // Reads the OBJ or PLY file at path, told apart by content (a "ply" first line or OBJ text),
-// polygons fan-triangulated. mesh is replaced only on success; false with error set ("<path>: ..."
-// and, for OBJ, the line) for an unreadable file, a statement or header line that is not OBJ or
-// PLY, a bad number, a face of fewer than 3 vertices, an index out of range, declared counts the
-// file is too small to hold, a truncated file, or more than kMaxMeshElements vertices or triangles.
-KESTREL_CONTENT_API bool ReadMeshFile(const std::string& path, MeshData& mesh, std::string& error);
+// polygons fan-triangulated. Fails as files::ReadRegularFile does for a file that cannot be read,
+// and with Malformed (and the line, for OBJ lines and PLY header lines) for a statement or header
+// line that is not OBJ or PLY, a bad number, a face of fewer than 3 vertices, an index out of
+// range, declared counts the file is too small to hold, a truncated file, or more than
+// kMaxMeshElements vertices or triangles.
+KESTREL_CONTENT_API MeshReadResult ReadMeshFile(const std::string& path);
 
 }  // namespace kestrel::meshes
