@@ -7,6 +7,7 @@
 #include "Parallel.h"
 #include "kestrel/check/Checker.h"
 #include "kestrel/files/FilePath.h"
+#include "utilities/OrbTracer.h"
 
 namespace kestrelsc {
 
@@ -54,9 +55,11 @@ void AddCheckCommand(CLI::App& app, ToolContext& context) {
         "  shape-payload-size, shape-bad-index  a partial record, a triangle without its vertex\n"
         "  bad-base64                           a damaged payload\n"
         "  image-empty, image-unreadable        an image the BMP loader does not read\n"
+        "  value-changed, property-lost         a value or property lost another way\n"
+        "  load-failed                          the reader failed for another reason\n"
         "Warnings: array-count-mismatch, root-property (a property directly under the root is\n"
-        "a content element), image-not-checked; with --strict also value-ignored, image-format,\n"
-        "duplicate-name, element-prefix, unknown-attribute, name-case.\n"
+        "a content element); with --strict also value-ignored, image-format, duplicate-name,\n"
+        "element-prefix, unknown-attribute, name-case.\n"
         "\n"
         "Exit status: 0 no errors (with --strict: no warnings either), 1 problems found,\n"
         "2 a file could not be checked (missing, a directory, not a regular file, unreadable)\n"
@@ -71,6 +74,8 @@ void AddCheckCommand(CLI::App& app, ToolContext& context) {
         "  kestrel-sc check --strict --format json drawing.xml > findings.json");
     check->callback([options, &context] {
         const bool json = options->format == "json";
+        // The reader traces what it passes over; the findings say it with line and column.
+        OrbTracer::SetSink([](const TraceMessage&) {});
         // What checking one file has to say, gathered on a worker and printed in file order.
         struct Report {
             ToolContext context;     // holds the failure to read the file, and the status
