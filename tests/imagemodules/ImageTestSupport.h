@@ -1,11 +1,8 @@
 // Helpers of the image module tests: the modules through the loader framework, test images, BMP
-// files built field by field, temporary directories and the optional Python Imaging Library.
+// files built field by field and temporary directories.
 #pragma once
 
 #include <gtest/gtest.h>
-
-#include <stdio.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <array>
@@ -16,13 +13,13 @@
 #include <iterator>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "geometry/Image.h"
 #include "kernel/ImageModules.h"
 #include "kernel/Loader.h"
+#include "serializedContent/TestFiles.h"
 #include "utilities/SmartPtr.h"
 
 namespace imagetest {
@@ -248,31 +245,18 @@ struct BmpBuilder {
 // A directory removed with its contents at the end of the test.
 class TempDirectory {
 public:
-    TempDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "kestrel-image-XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            path_ = pattern;
-    }
-    ~TempDirectory() {
-        std::error_code ignored;
-        if (!path_.empty())
-            fs::remove_all(path_, ignored);
-    }
-    TempDirectory(const TempDirectory&) = delete;
-    TempDirectory& operator=(const TempDirectory&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return (fs::path(path_) / name).string(); }
+    std::string path() const { return dir_.path().string(); }
+    std::string File(const std::string& name) const { return (dir_.path() / name).string(); }
     // The names of the entries in the directory.
     std::vector<std::string> Entries() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(path_))
+        for (const auto& entry : fs::directory_iterator(dir_.path()))
             names.push_back(entry.path().filename().string());
         return names;
     }
 
 private:
-    std::string path_;
+    testfiles::TempDir dir_;
 };
 
 inline void WriteFile(const std::string& path, const Bytes& bytes) {
@@ -284,67 +268,6 @@ inline void WriteFile(const std::string& path, const Bytes& bytes) {
 inline Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// A Python interpreter that has the Python Imaging Library; empty when there is none.
-inline std::string PythonWithPil() {
-    static const std::string found = [] {
-        for (const char* candidate : {"python3", "/usr/bin/python3"}) {
-            std::string command =
-                std::string(candidate) + " -c \"import PIL.Image\" >/dev/null 2>&1";
-            if (std::system(command.c_str()) == 0)
-                return std::string(candidate);
-        }
-        return std::string();
-    }();
-    return found;
-}
-
-// What PIL makes of an image file: its mode, size and every pixel as RGBA.
-struct PilView {
-    std::string mode;
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::vector<std::array<int, 4>> pixels;  // rows top to bottom
-};
-
-// Opens path with PIL through python; nullopt (with a test failure) when python fails.
-inline std::optional<PilView> ReadWithPil(const std::string& python, const std::string& path,
-                                          const std::string& scratch) {
-    const std::string script = scratch + "/pil_dump.py";
-    {
-        std::ofstream out(script);
-        out << "import sys\n"
-               "from PIL import Image\n"
-               "image = Image.open(sys.argv[1])\n"
-               "image.load()\n"
-               "print(image.mode, image.size[0], image.size[1])\n"
-               "rgba = image.convert('RGBA')\n"
-               "for y in range(rgba.size[1]):\n"
-               "    for x in range(rgba.size[0]):\n"
-               "        print(*rgba.getpixel((x, y)))\n";
-    }
-    const std::string command = python + " '" + script + "' '" + path + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        ADD_FAILURE() << "cannot run " << command;
-        return std::nullopt;
-    }
-    std::string output;
-    char buffer[4096];
-    while (std::size_t got = fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, got);
-    if (pclose(pipe) != 0) {
-        ADD_FAILURE() << command << " failed:\n" << output;
-        return std::nullopt;
-    }
-    std::istringstream lines(output);
-    PilView view;
-    lines >> view.mode >> view.width >> view.height;
-    std::array<int, 4> pixel{};
-    while (lines >> pixel[0] >> pixel[1] >> pixel[2] >> pixel[3])
-        view.pixels.push_back(pixel);
-    return view;
 }
 
 }  // namespace imagetest
