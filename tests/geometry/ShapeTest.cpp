@@ -153,6 +153,18 @@ const StopCase kStopCases[] = {
 INSTANTIATE_TEST_SUITE_P(Answers, ShapeWalkStopTest, ::testing::ValuesIn(kStopCases),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// A visitor that overrides nothing walks everything, and answers Continue to every kind.
+TEST(ShapeWalkTest, BaseVisitorAnswersContinueEverywhere) {
+    orbg::ShapeVisitor visitor;
+    EXPECT_EQ(visitor.Visit(static_cast<const DatumPoint*>(nullptr)), State::Continue);
+    EXPECT_EQ(visitor.Visit(static_cast<const DatumAxis*>(nullptr)), State::Continue);
+    EXPECT_EQ(visitor.Visit(static_cast<const DatumPlane*>(nullptr)), State::Continue);
+    EXPECT_EQ(visitor.Visit(static_cast<const DatumCSys*>(nullptr)), State::Continue);
+    EXPECT_EQ(visitor.Visit(static_cast<const Markup*>(nullptr)), State::Continue);
+    EXPECT_EQ(visitor.Visit(static_cast<const Edge*>(nullptr)), State::Continue);
+    EXPECT_EQ(Build({{{3}}, {{1, 1}}})->Accept(visitor), State::Continue);
+}
+
 // Counts live objects of each kind through derived classes, to check what a parent frees.
 struct Live {
     static inline int bodies = 0, regions = 0, shells = 0, faces = 0, polyForms = 0, meshes = 0;
