@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -177,36 +176,6 @@ TEST(MeshBuilderTest, ExtractTakesTheLastFaceWithAPolyFormAndItsFirstMesh) {
         EXPECT_EQ(data.positions, c.positions);
         EXPECT_EQ(data.indices, c.indices);
     }
-}
-
-// A million triangles through MakeMeshShape and back (ShapePropertyTest adds as many one at a
-// time, as the content reader does); quadratic work would take hours, so the bound is generous
-// enough for a sanitized debug build on a busy machine.
-TEST(MeshBuilderTest, MillionTriangleShapesBuildQuickly) {
-    constexpr std::uint32_t kColumns = 1000, kRows = 500;
-    MeshData grid;
-    for (std::uint32_t y = 0; y <= kRows; ++y) {
-        for (std::uint32_t x = 0; x <= kColumns; ++x)
-            grid.positions.insert(grid.positions.end(), {float(x), float(y), 0.f});
-    }
-    for (std::uint32_t y = 0; y < kRows; ++y) {
-        for (std::uint32_t x = 0; x < kColumns; ++x) {
-            const std::uint32_t a = y * (kColumns + 1) + x, b = a + 1, c = a + kColumns + 1;
-            grid.indices.insert(grid.indices.end(), {a, b, c + 1, a, c + 1, c});
-        }
-    }
-    const auto start = std::chrono::steady_clock::now();
-    SmartPtr<Shape> shape = MakeMeshShape(grid.positions, grid.indices);
-    ASSERT_NE(shape, nullptr);
-    MeshData back = ExtractMesh(*shape);
-    EXPECT_EQ(OnlyPolyForm(*shape)->GetMeshes().GetHead()->GetNumTriangles(), 1000000u);
-    EXPECT_TRUE(SameBits(back.positions, grid.positions));
-    EXPECT_EQ(back.indices, grid.indices);
-    const VertexPool* pool = OnlyPolyForm(*shape)->GetVertexPool();
-    for (std::uint32_t v : {0u, 1000u, 250000u, pool->GetVertexCount() - 1})
-        EXPECT_EQ(pool->GetNormal(v)[2], 1.f) << v;
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-              60.0);
 }
 
 }  // namespace

@@ -63,30 +63,6 @@ std::map<const void*, std::string> NameObjects(const Shape& shape) {
     return names;
 }
 
-// The walk order Accept promises, written out from the layout.
-std::vector<std::string> ExpectedWalk(const Layout& layout) {
-    std::vector<std::string> events;
-    int bodies = 0, regions = 0, shells = 0, faces = 0;
-    for (const auto& bodyRegions : layout) {
-        const std::string body = "B" + std::to_string(bodies++);
-        events.push_back(body);
-        for (const auto& regionShells : bodyRegions) {
-            const std::string region = "R" + std::to_string(regions++);
-            events.push_back(region);
-            for (int faceCount : regionShells) {
-                const std::string shell = "S" + std::to_string(shells++);
-                events.push_back(shell);
-                for (int f = 0; f < faceCount; ++f)
-                    events.push_back("F" + std::to_string(faces++));
-                events.push_back("/" + shell);
-            }
-            events.push_back("/" + region);
-        }
-        events.push_back("/" + body);
-    }
-    return events;
-}
-
 // Records the walk as names; "/X" is Leave(X). Returns answer at the event named trigger.
 class Recorder : public orbg::ShapeVisitor {
 public:
@@ -117,29 +93,19 @@ private:
     State answer_;
 };
 
-struct WalkCase {
-    const char* label;
-    Layout layout;
-};
-
-class ShapeWalkOrderTest : public ::testing::TestWithParam<WalkCase> {};
-
-TEST_P(ShapeWalkOrderTest, VisitsDepthFirstInListOrderWithLeaves) {
-    SmartPtr<Shape> shape = Build(GetParam().layout);
+// Empty levels are walked through, and a wide shell without recursion.
+TEST(ShapeWalkTest, EmptyLevelsAndWideShells) {
+    SmartPtr<Shape> shape = Build({{}, {{}}, {{0, 100000}}});
     Recorder recorder(NameObjects(*shape));
     EXPECT_EQ(shape->Accept(recorder), State::Continue);
-    EXPECT_EQ(recorder.events, ExpectedWalk(GetParam().layout));
+    ASSERT_EQ(recorder.events.size(), 100014u);
+    const std::vector<std::string> head(recorder.events.begin(), recorder.events.begin() + 10);
+    EXPECT_EQ(head, (std::vector<std::string>{"B0", "/B0", "B1", "R0", "/R0", "/B1", "B2", "R1",
+                                              "S0", "/S0"}));
+    EXPECT_EQ(recorder.events[10], "S1");
+    EXPECT_EQ(recorder.events[100010], "F99999");
+    EXPECT_EQ(recorder.events.back(), "/B2");
 }
-
-// The wide shell is walked without recursion.
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, ShapeWalkOrderTest,
-    ::testing::Values(WalkCase{"Empty", {}}, WalkCase{"BodyWithoutRegion", {{}}},
-                      WalkCase{"RegionWithoutShell", {{{}}}}, WalkCase{"ShellWithoutFace", {{{0}}}},
-                      WalkCase{"SeveralShells", {{{2, 0, 3}}}},
-                      WalkCase{"SeveralBodies", {{{2}, {1}}, {}, {{0, 1}}, {{3}}}},
-                      WalkCase{"WideShell", {{{100000}}}}),
-    [](const auto& info) { return std::string(info.param.label); });
 
 struct StopCase {
     const char* label;
@@ -187,6 +153,7 @@ const StopCase kStopCases[] = {
 INSTANTIATE_TEST_SUITE_P(Answers, ShapeWalkStopTest, ::testing::ValuesIn(kStopCases),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// A visitor that overrides nothing walks everything, and answers Continue to every kind.
 TEST(ShapeWalkTest, BaseVisitorAnswersContinueEverywhere) {
     orbg::ShapeVisitor visitor;
     EXPECT_EQ(visitor.Visit(static_cast<const DatumPoint*>(nullptr)), State::Continue);
@@ -195,9 +162,7 @@ TEST(ShapeWalkTest, BaseVisitorAnswersContinueEverywhere) {
     EXPECT_EQ(visitor.Visit(static_cast<const DatumCSys*>(nullptr)), State::Continue);
     EXPECT_EQ(visitor.Visit(static_cast<const Markup*>(nullptr)), State::Continue);
     EXPECT_EQ(visitor.Visit(static_cast<const Edge*>(nullptr)), State::Continue);
-    EXPECT_EQ(static_cast<int>(orbg::ShapeVisitor::State{}), 0);
-    SmartPtr<Shape> shape = Build({{{3}}, {{1, 1}}});
-    EXPECT_EQ(shape->Accept(visitor), State::Continue);
+    EXPECT_EQ(Build({{{3}}, {{1, 1}}})->Accept(visitor), State::Continue);
 }
 
 // Counts live objects of each kind through derived classes, to check what a parent frees.

@@ -260,27 +260,6 @@ TEST(ValueText, Double) {
     ExpectRows<double>(rows);
 }
 
-// Every bit pattern, NaNs and denormals included, survives the trip through text.
-template <class Real>
-void ExpectRandomBitPatternsRoundTrip(std::uint64_t seed) {
-    std::mt19937_64 random(seed);
-    std::string text;
-    for (int i = 0; i < 200000; ++i) {
-        const auto bits = BitsOf<Real>(random());
-        text.clear();
-        AppendValueText(text, std::bit_cast<Real>(bits));
-        Real back = 0;
-        const ValueParseResult result = ParseValueText(text, back);
-        ASSERT_TRUE(result) << text << ": " << result.description();
-        ASSERT_EQ(std::bit_cast<BitsOf<Real>>(back), bits) << text;
-    }
-}
-
-TEST(ValueText, RandomFloatAndDoubleBitPatternsRoundTrip) {
-    ExpectRandomBitPatternsRoundTrip<float>(1);
-    ExpectRandomBitPatternsRoundTrip<double>(2);
-}
-
 // ---- Booleans and packed colours ----------------------------------------------------------------
 
 TEST(ValueText, Bool) {
@@ -405,10 +384,11 @@ TYPED_TEST(CompoundValueText, MalformedTextsGiveTheDefault) {
     }
 }
 
+// Every bit pattern, NaNs and denormals included, survives the trip through text.
 TYPED_TEST(CompoundValueText, RandomBitPatternsRoundTrip) {
     using Scalar = typename TestFixture::Scalar;
     std::mt19937_64 random(this->kCount);
-    for (int i = 0; i < 5000; ++i) {
+    for (int i = 0; i < 20000; ++i) {
         std::array<Scalar, TestFixture::kCount> components;
         for (Scalar& component : components) {
             component = std::bit_cast<Scalar>(BitsOf<Scalar>(random()));
@@ -429,18 +409,6 @@ TEST(ValueText, CompoundExamples) {
               "1 -2 3.5 0.5 0.5 0.5 0.5 2");
     EXPECT_EQ(ValueToText(FVec3{0.1f, -0.0f, 1e10f}), "0.1 -0 1e+10");
     EXPECT_EQ(ValueToText(DVec2{0.1, std::numeric_limits<double>::quiet_NaN()}), "0.1 nan");
-}
-
-// ---- Results ------------------------------------------------------------------------------------
-
-TEST(ValueText, AppendAddsToWhatIsThere) {
-    std::string out = "n=";
-    AppendValueText(out, std::int32_t{-5});
-    out += ' ';
-    AppendHexText(out, 0x12);
-    out += ' ';
-    AppendValueText(out, DVec2{1, 2});
-    EXPECT_EQ(out, "n=-5 #00000012 1 2");
 }
 
 TEST(ValueText, ResultDescriptions) {

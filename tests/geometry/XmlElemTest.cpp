@@ -107,26 +107,6 @@ TEST(XmlElemTest, SetAttributeReplacesAndCountsAreDecimal) {
     EXPECT_EQ(element.GetAttributeText(1), "b");
 }
 
-TEST(WriteXmlTest, EscapesAndReadsBackTheSameTree) {
-    XmlTree root(NewXmlElem(Symbol("root"), false));
-    XmlElem* child = NewXmlElem(Symbol("kestrel_sc:a:b"), false);
-    root->AddChild(child);
-    child->SetAttribute(Symbol("name"), std::string("<\"&'> \xC3\xA9"));
-    child->SetText(std::string("a < b && c > d"));
-    XmlElem* empty = NewXmlElem(Symbol("e"), false);
-    child->AddChild(empty);
-    std::string text = WriteXml(*root);
-    EXPECT_EQ(text.rfind("<?xml", 0), 0u);
-    XmlTree back = Parse(text);
-    ASSERT_NE(back, nullptr);
-    const XmlElem* readChild = back->GetChild(0);
-    ASSERT_NE(readChild, nullptr);
-    EXPECT_EQ(readChild->GetName(), std::string("kestrel_sc:a:b"));
-    EXPECT_EQ(readChild->GetAttributeText(0), "<\"&'> \xC3\xA9");
-    EXPECT_EQ(readChild->GetText(), "a < b && c > d");
-    EXPECT_EQ(readChild->GetChildCount(), 1u);
-}
-
 // Every ASCII byte, at every offset against the writer's four-byte scan, in element text and in
 // an attribute value, reads back as it was written; the characters XML 1.0 cannot carry (U+0000
 // and the other controls but tab, LF and CR; U+FFFE and U+FFFF) as U+FFFD.

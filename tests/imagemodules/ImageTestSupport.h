@@ -23,6 +23,7 @@
 #include "geometry/Image.h"
 #include "kernel/ImageModules.h"
 #include "kernel/Loader.h"
+#include "serializedContent/TestFiles.h"
 #include "utilities/SmartPtr.h"
 
 namespace imagetest {
@@ -248,31 +249,18 @@ struct BmpBuilder {
 // A directory removed with its contents at the end of the test.
 class TempDirectory {
 public:
-    TempDirectory() {
-        std::string pattern = (fs::temp_directory_path() / "kestrel-image-XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            path_ = pattern;
-    }
-    ~TempDirectory() {
-        std::error_code ignored;
-        if (!path_.empty())
-            fs::remove_all(path_, ignored);
-    }
-    TempDirectory(const TempDirectory&) = delete;
-    TempDirectory& operator=(const TempDirectory&) = delete;
-
-    const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return (fs::path(path_) / name).string(); }
+    std::string path() const { return dir_.path().string(); }
+    std::string File(const std::string& name) const { return (dir_.path() / name).string(); }
     // The names of the entries in the directory.
     std::vector<std::string> Entries() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(path_))
+        for (const auto& entry : fs::directory_iterator(dir_.path()))
             names.push_back(entry.path().filename().string());
         return names;
     }
 
 private:
-    std::string path_;
+    testfiles::TempDir dir_;
 };
 
 inline void WriteFile(const std::string& path, const Bytes& bytes) {

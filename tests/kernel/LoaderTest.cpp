@@ -39,19 +39,9 @@ public:
     ScopedEnvironment(const char* name, const char* value) : name_(name) {
         if (const char* old = getenv(name))
             old_ = old;
-        if (value) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
+        value ? setenv(name, value, 1) : unsetenv(name);
     }
-    ~ScopedEnvironment() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
+    ~ScopedEnvironment() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
 
 private:
     const char* name_;

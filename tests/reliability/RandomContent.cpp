@@ -386,18 +386,4 @@ SmartPtr<SerializedContentElement> RandomTree(std::uint64_t seed, Target target)
     return Generator(seed, target).Tree();
 }
 
-TreeSize SizeOf(const SerializedContentElement& top) {
-    TreeSize size;
-    std::vector<const SerializedContentElement*> pending{&top};
-    while (!pending.empty()) {
-        const SerializedContentElement* element = pending.back();
-        pending.pop_back();
-        ++size.elements;
-        size.properties += element->GetProperties().size();
-        for (std::size_t i = 0; i < element->GetChildCount(); ++i)
-            pending.push_back(element->GetChild(i));
-    }
-    return size;
-}
-
 }  // namespace randomcontent

@@ -19,11 +19,4 @@ enum class Target {
 // holding only what the target carries unchanged.
 SmartPtr<SerializedContentElement> RandomTree(std::uint64_t seed, Target target);
 
-// Number of elements and properties in a tree, for reports.
-struct TreeSize {
-    std::uint64_t elements = 0;
-    std::uint64_t properties = 0;
-};
-TreeSize SizeOf(const SerializedContentElement& top);
-
 }  // namespace randomcontent

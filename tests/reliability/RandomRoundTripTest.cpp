@@ -5,7 +5,6 @@
 //   --gtest_filter='*RoundTrip*'
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -115,13 +114,11 @@ TEST_P(RandomRoundTripTest, TreesComeBackUnchanged) {
     const std::uint64_t count = EnvironmentNumber("KESTREL_ROUNDTRIP_COUNT", row.count);
     const bool print = EnvironmentNumber("KESTREL_ROUNDTRIP_PRINT", 0) != 0;
     testfiles::TempDir directory;
-    const auto start = std::chrono::steady_clock::now();
-    std::uint64_t done = 0, elements = 0, properties = 0, failures = 0;
+    std::uint64_t failures = 0;
     for (std::uint64_t seed = first; seed < first + count; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed) + " (replay: KESTREL_ROUNDTRIP_SEED=" +
                      std::to_string(seed) + " KESTREL_ROUNDTRIP_COUNT=1)");
         Tree tree = randomcontent::RandomTree(seed, row.target);
-        const randomcontent::TreeSize size = randomcontent::SizeOf(*tree);
         Trip trip = row.trip(*tree, directory);
         if (print)
             std::printf("--- seed %llu ---\n%s\n", static_cast<unsigned long long>(seed),
@@ -135,24 +132,8 @@ TEST_P(RandomRoundTripTest, TreesComeBackUnchanged) {
                           << trip.text.substr(0, 4000);
             if (++failures == 5)
                 break;  // the first few seeds say enough
-            continue;
         }
-        ++done;
-        elements += size.elements;
-        properties += size.properties;
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    RecordProperty("trees", static_cast<int>(done));
-    RecordProperty("elements", static_cast<int>(elements));
-    RecordProperty("properties", static_cast<int>(properties));
-    std::printf(
-        "[ reliability ] %s: %llu random trees (%llu elements, %llu properties) "
-        "round-tripped in %.1f s, seeds %llu..%llu\n",
-        row.name, static_cast<unsigned long long>(done), static_cast<unsigned long long>(elements),
-        static_cast<unsigned long long>(properties), seconds,
-        static_cast<unsigned long long>(first), static_cast<unsigned long long>(first + count - 1));
-    EXPECT_EQ(done, count);
 }
 
 // Seeds differ per row so that the rows together cover more trees.

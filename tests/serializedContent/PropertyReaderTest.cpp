@@ -44,6 +44,8 @@ std::string Array(const char* type, const std::string& items) {
            items + "</kestrel_sc:property_array>";
 }
 
+// Every type reads back in RoundTripTest; these rows are what only reading shows: narrowing, the
+// separators and white space a writer never puts, the value attribute and unreadable values.
 // clang-format off
 const ReadCase kNarrowing[] = {
     {"Int8KeepsLow8Bits", Property("int8", "300"), std::int8_t{44}},
@@ -53,20 +55,9 @@ const ReadCase kNarrowing[] = {
     {"Uint32FromMinusOne", Property("uint32", "-1"), std::uint32_t{4294967295u}},
     {"Uint32FromUnsignedText", Property("uint32", "4294967295"), std::uint32_t{4294967295u}},
     {"Uint64FromMinusOne", Property("uint64", "-1"), std::uint64_t{18446744073709551615u}},
-    {"Int32", Property("int32", " 42\n"), std::int32_t{42}},
-    {"Int64", Property("int64", "-9000000000"), std::int64_t{-9000000000}},
-    {"Bool", Property("bool", "true"), true},
     {"FloatStaysSingle", Property("float", "0.1"), 0.1f},
-    {"Double", Property("double", "1e-310"), 1e-310},
-    {"Color", Property("color", "#ff800040"), Color(0xff800040u)},
-    {"Location", Property("location", "1 2 3 0 0 0 1 2"), Location{{1, 2, 3}, {0, 0, 0, 1}, 2}},
-    {"Quaternion", Property("quat", "0 0 1 0"), Quaternion<float>{0, 0, 1, 0}},
-    {"DVec2", Property("dvec2", "1,2"), DVec2{1, 2}},
-    {"DVec3", Property("dvec3", "1 2 3"), DVec3{1, 2, 3}},
-    {"FVec3", Property("fvec3", "0.5 0.25 1"), FVec3{0.5f, 0.25f, 1}},
-    {"DPoint2D", Property("dpoint2d", "7 8"), DPoint2D{7, 8}},
-    {"DPoint3D", Property("dpoint3d", "7 8 9"), DPoint3D{7, 8, 9}},
-    {"FPoint3D", Property("fpoint3d", "7 8 9"), FPoint3D{7, 8, 9}},
+    {"DVec2WithComma", Property("dvec2", "1,2"), DVec2{1, 2}},
+    {"Int32WithWhiteSpace", Property("int32", " 42\n"), std::int32_t{42}},
     {"StringFromText", Property("string", "from text"), Symbol("from text")},
     {"ValueAttributeWins", "<kestrel_sc:property type='float' name='p' value='2.5'>9</kestrel_sc:property>",
      2.5f},

@@ -72,6 +72,8 @@ TEST(XmlWriterFrameTest, CopiesAppendToTheSameElement) {
     EXPECT_EQ(root->GetChild(0)->GetChild(1)->GetText(), "2.5");
 }
 
+// The value text itself is ValueTextTest's; these rows pin the type names and where the text
+// goes, and the unsigned kinds that are written as their signed bits.
 struct SingleCase {
     const char* name;
     std::function<void(XmlWriter&)> visit;
@@ -97,27 +99,18 @@ std::function<void(XmlWriter&)> VisitWith(T value) {
 // clang-format off
 const SingleCase kSingleCases[] = {
     {"Bool", VisitWith(true), " type=bool name=p [true]"},
-    {"Int8", VisitWith(std::int8_t{-1}), " type=int8 name=p [-1]"},
-    {"Uint8", VisitWith(std::uint8_t{255}), " type=uint8 name=p [255]"},
     {"Int16", VisitWith(std::int16_t{-32768}), " type=int16 name=p [-32768]"},
-    {"Uint16", VisitWith(std::uint16_t{65535}), " type=uint16 name=p [65535]"},
     {"Int32", VisitWith(std::int32_t{-2147483647 - 1}), " type=int32 name=p [-2147483648]"},
     {"Uint32", VisitWith(std::uint32_t{4294967295u}), " type=uint32 name=p [-1]"},
     {"Int64", VisitWith(std::int64_t{-9223372036854775807 - 1}), " type=int64 name=p [-9223372036854775808]"},
     {"Uint64", VisitWith(std::uint64_t{18446744073709551615u}), " type=uint64 name=p [-1]"},
     {"FloatStaysSingle", VisitWith(0.1f), " type=float name=p [0.1]"},
-    {"Double", VisitWith(0.1), " type=double name=p [0.1]"},
     {"StringInValueAttribute", VisitWith(Symbol("a<b")), " type=string name=p value=a<b"},
     {"EmptyString", VisitWith(Symbol()), " type=string name=p value="},
     {"Color", VisitWith(Color(0x11, 0x22, 0x33, 0x44)), " type=color name=p [#11223344]"},
     {"Location", VisitWith(Location{{1, 2, 3}, {0, 0, 0, 1}, 2}), " type=location name=p [1 2 3 0 0 0 1 2]"},
-    {"Quaternion", VisitWith(Quaternion<float>{0.5f, 0, 0, 1}), " type=quat name=p [0.5 0 0 1]"},
     {"DVec2", VisitWith(DVec2{1, -1}), " type=dvec2 name=p [1 -1]"},
-    {"DVec3", VisitWith(DVec3{1, 2, 3}), " type=dvec3 name=p [1 2 3]"},
     {"FVec3", VisitWith(FVec3{0.1f, 0, 0}), " type=fvec3 name=p [0.1 0 0]"},
-    {"DPoint2D", VisitWith(DPoint2D{4, 5}), " type=dpoint2d name=p [4 5]"},
-    {"DPoint3D", VisitWith(DPoint3D{4, 5, 6}), " type=dpoint3d name=p [4 5 6]"},
-    {"FPoint3D", VisitWith(FPoint3D{4, 5, 6.5f}), " type=fpoint3d name=p [4 5 6.5]"},
     {"EmptyFloatArray", VisitWith(std::vector<float>{}), "_array type=float name=p count=0"},
 };
 // clang-format on
