@@ -17,6 +17,7 @@
 #include "load/Progress.h"
 #include "serializedContent/xmlwriter/XmlParser.h"
 #include "serializedContent/xmlwriter/XmlWriter.h"
+#include "utilities/OrbTracer.h"
 
 namespace kestrel {
 
@@ -95,6 +96,17 @@ Error WriteAtomically(const std::string& path, const std::string& text,
 }
 
 }  // namespace
+
+void SetTraceSink(std::function<void(const std::string& line)> sink) {
+    if (!sink) {
+        OrbTracer::SetSink({});
+        return;
+    }
+    OrbTracer::SetSink([sink = std::move(sink)](const TraceMessage& message) {
+        sink(message.module + "/" + message.className + ": " + OrbTracer::TypeName(message.type) +
+             ": " + message.text);
+    });
+}
 
 LoadResult LoadText(const std::string& xml, const LoadOptions& options) {
     try {

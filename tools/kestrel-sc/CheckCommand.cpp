@@ -7,7 +7,7 @@
 #include "Parallel.h"
 #include "kestrel/check/Checker.h"
 #include "kestrel/files/FilePath.h"
-#include "utilities/OrbTracer.h"
+#include "kestrel/load/Content.h"
 
 namespace kestrelsc {
 
@@ -75,7 +75,7 @@ void AddCheckCommand(CLI::App& app, ToolContext& context) {
     check->callback([options, &context] {
         const bool json = options->format == "json";
         // The reader traces what it passes over; the findings say it with line and column.
-        OrbTracer::SetSink([](const TraceMessage&) {});
+        kestrel::SetTraceSink([](const std::string&) {});
         // What checking one file has to say, gathered on a worker and printed in file order.
         struct Report {
             ToolContext context;     // holds the failure to read the file, and the status

@@ -69,6 +69,11 @@ KESTREL_CONTENT_API LoadResult LoadText(const std::string& xml, const LoadOption
 // content files cannot hold).
 KESTREL_CONTENT_API Error CheckSavable(const SerializedContentElement& tree, bool strict = false);
 
+// The module and the host report what they pass over while reading (a property type they do not
+// know, ...) as trace lines, on standard error by default. Sends each line ("module/class: type:
+// text") to sink instead; an empty sink restores standard error. Holds for the whole process.
+KESTREL_CONTENT_API void SetTraceSink(std::function<void(const std::string& line)> sink);
+
 // The namespace the "kestrel_sc" prefix of content files is bound to. Everything that writes a
 // content file (Save, SaveText, kestrel-sc) declares it on the root element as
 // kNamespaceAttribute="kNamespaceName", so that namespace-aware XML tools take the files. The
