@@ -3,7 +3,6 @@
 // partial output or temporary file, and never harms the input.
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -43,8 +42,9 @@ TEST_P(OutputFaultTest, FailsCleanlyOrWritesWhole) {
     // No partial output, no temporary file.
     EXPECT_EQ(toolrunner::Listing(dir.path()), std::vector<std::string>{"in.xml"});
     struct stat info {};
-    if (output.rfind("/dev/", 0) == 0)  // a device stays a device
-        EXPECT_TRUE(::stat(output.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) << output;
+    EXPECT_TRUE(output.rfind("/dev/", 0) != 0 ||
+                (::stat(output.c_str(), &info) == 0 && S_ISCHR(info.st_mode)))
+        << output << " is no longer a device";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -66,14 +66,11 @@ TEST(OutputTargetTest, LinkIsFollowedAndPermissionsKept) {
     fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
     const fs::path link = dir.path() / "link.xml";
     fs::create_symlink(target, link);
-
     const toolrunner::ToolRun run =
         RunTool("cat " + Example("naming.xml") + " -o " + link.string());
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(fs::is_symlink(link));
-    const fs::path plain = dir.path() / "plain.xml";
-    ASSERT_EQ(RunTool("cat " + Example("naming.xml") + " -o " + plain.string()).status, 0);
-    EXPECT_EQ(ReadFile(target), ReadFile(plain));
+    EXPECT_EQ(ReadFile(target), RunTool("cat " + Example("naming.xml")).out);
     EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
 }
