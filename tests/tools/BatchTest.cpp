@@ -12,93 +12,41 @@
 namespace {
 
 namespace fs = std::filesystem;
+using toolrunner::AllExamples;
 using toolrunner::Example;
+using toolrunner::kExamples;
+using toolrunner::Listing;
 using toolrunner::ReadFile;
 using toolrunner::RunTool;
 using toolrunner::ToolRun;
 
-const std::vector<std::string> kExamples = {"assembly.xml", "images.xml",     "meshes.xml",
-                                            "naming.xml",   "properties.xml", "showcase.xml"};
-
-std::string AllExamples() {
-    std::string list;
-    for (const std::string& name : kExamples)
-        list += " " + Example(name);
-    return list;
-}
-
-// The files in directory, by name.
-std::vector<std::string> Listing(const fs::path& directory) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(directory, error))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Every file of the check corpus, in name order, with the examples and a missing file among
 // them, each given twice so that the workers have enough to share.
 std::string CheckInputs() {
-    std::vector<std::string> corpus;
-    for (const fs::directory_entry& entry :
-         fs::directory_iterator(std::string(KESTREL_TEST_DATA_DIR) + "/check"))
-        corpus.push_back(entry.path().string());
-    std::sort(corpus.begin(), corpus.end());
     std::string list;
-    for (int round = 0; round < 2; ++round) {
-        for (const std::string& file : corpus)
-            list += " " + file;
-        list += AllExamples() + " /no/such/file.xml";
-    }
-    return list;
+    for (const std::string& name : Listing(toolrunner::Corpus("")))
+        list += " " + toolrunner::Corpus(name);
+    list += AllExamples() + " /no/such/file.xml";
+    return list + list;
 }
 
-struct CatFormCase {
-    const char* name;
-    const char* options;
-    const char* extension;
-};
-
-class CatBatchTest : public testing::TestWithParam<CatFormCase> {};
-
-TEST_P(CatBatchTest, EachOutputEqualsACatOfItsInputAlone) {
-    testfiles::TempDir dir;
-    const fs::path out = dir.path() / "new" / "out";  // created with its parent
-    ToolRun run = RunTool("cat -j 4 " + std::string(GetParam().options) + AllExamples() + " -o " +
-                          out.string());
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out + run.err, "");
-    std::vector<std::string> expected;
-    for (const std::string& name : kExamples) {
-        const std::string output = fs::path(name).stem().string() + GetParam().extension;
-        expected.push_back(output);
-        ToolRun alone = RunTool("cat " + std::string(GetParam().options) + Example(name));
-        ASSERT_EQ(alone.status, 0) << alone.err;
-        EXPECT_EQ(ReadFile(out / output), alone.out) << output;
+TEST(CatBatchTest, EachOutputEqualsACatOfItsInputAlone) {
+    for (const std::string options : {"", "--to json ", "--to json --compact "}) {
+        testfiles::TempDir dir;
+        const fs::path out = dir.path() / "new" / "out";  // created with its parent
+        ToolRun run = RunTool("cat -j 4 " + options + AllExamples() + " -o " + out.string());
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out + run.err, "");
+        std::vector<std::string> expected;
+        for (const std::string& name : kExamples) {
+            expected.push_back(fs::path(name).stem().string() +
+                               (options.empty() ? ".xml" : ".json"));
+            EXPECT_EQ(ReadFile(out / expected.back()),
+                      RunTool("cat " + options + Example(name)).out)
+                << expected.back();
+        }
+        EXPECT_EQ(Listing(out), expected);
     }
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Listing(out), expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Forms, CatBatchTest,
-    testing::Values(CatFormCase{"Xml", "", ".xml"}, CatFormCase{"Json", "--to json ", ".json"},
-                    CatFormCase{"CompactJson", "--to json --compact ", ".json"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(CatBatchTest, JsonInputsConvertBackLikeEachAlone) {
-    testfiles::TempDir dir;
-    ASSERT_EQ(
-        RunTool("cat --to json" + AllExamples() + " -o " + (dir.path() / "json").string()).status,
-        0);
-    std::string inputs;
-    for (const std::string& name : Listing(dir.path() / "json"))
-        inputs += " " + (dir.path() / "json" / name).string();
-    ToolRun run = RunTool("cat -j 3" + inputs + " -o " + (dir.path() / "xml").string());
-    ASSERT_EQ(run.status, 0) << run.err;
-    for (const std::string& name : kExamples)
-        EXPECT_EQ(ReadFile(dir.path() / "xml" / name), RunTool("cat " + Example(name)).out) << name;
 }
 
 TEST(CatBatchTest, OneInputGoesIntoADirectoryWhenOutputEndsInASlashOrIsOne) {
@@ -115,11 +63,10 @@ TEST(CatBatchTest, OneInputGoesIntoADirectoryWhenOutputEndsInASlashOrIsOne) {
 }
 
 struct CatFailureCase {
-    const char* name;
     std::string arguments;  // "{dir}" stands for a scratch directory holding good.xml, bad.xml
     int status;
-    std::vector<std::string> messages;  // expected on stderr, in this order
-    std::vector<std::string> written;   // files in {dir}/out afterwards
+    std::vector<std::string> messages;      // expected on stderr, in this order
+    std::vector<std::string> written = {};  // files in {dir}/out afterwards
 };
 
 class CatBatchFailureTest : public testing::TestWithParam<CatFailureCase> {};
@@ -131,70 +78,42 @@ TEST_P(CatBatchFailureTest, ExitsWithStatusAndMessagesInInputOrder) {
     dir.Write("a/same.xml", "<r/>");
     dir.Write("b/same.json", R"({"name": "figure", "properties": [], "children": []})");
     dir.Write("file", "not a directory");
-    auto fill = [&dir](std::string text) {
-        for (std::size_t at; (at = text.find("{dir}")) != std::string::npos;)
-            text.replace(at, 5, dir.path().string());
-        return text;
-    };
-    ToolRun run = RunTool(fill(GetParam().arguments));
+    ToolRun run = RunTool(toolrunner::WithDir(GetParam().arguments, dir.path()));
     EXPECT_EQ(run.status, GetParam().status) << run.err;
     std::size_t from = 0;
     for (const std::string& pattern : GetParam().messages) {
-        const std::string message = fill(pattern);
-        const std::size_t at = run.err.find(message, from);
-        EXPECT_NE(at, std::string::npos) << message << " after " << from << " in " << run.err;
-        from = at == std::string::npos ? from : at + message.size();
+        const std::size_t at = run.err.find(toolrunner::WithDir(pattern, dir.path()), from);
+        EXPECT_NE(at, std::string::npos) << pattern << " after " << from << " in " << run.err;
+        from = at == std::string::npos ? from : at + 1;
     }
     EXPECT_EQ(Listing(dir.path() / "out"), GetParam().written);
 }
+
+const std::string kTwo = " {dir}/good.xml " + Example("assembly.xml");
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CatBatchFailureTest,
     testing::Values(
         // Loads run at once; errors still come in the order of the inputs.
-        CatFailureCase{"OneBadAmongGood",
-                       "cat -j 4 {dir}/bad.xml " + Example("assembly.xml") +
-                           " /no/such/file.xml {dir}/good.xml -o {dir}/out",
+        CatFailureCase{"cat -j 4 {dir}/bad.xml /no/such/file.xml" + kTwo + " -o {dir}/out",
                        1,
                        {"error: {dir}/bad.xml:3:", "error: /no/such/file.xml: No such file"},
                        {"assembly.xml", "good.xml"}},
-        CatFailureCase{"OutputIsAFile",
-                       "cat {dir}/good.xml " + Example("assembly.xml") + " -o {dir}/file",
-                       2,
-                       {"{dir}/file: not a directory"},
-                       {}},
-        CatFailureCase{"ClashingNames",
-                       "cat {dir}/a/same.xml {dir}/good.xml {dir}/b/same.json -o {dir}/out",
+        CatFailureCase{"cat" + kTwo + " -o {dir}/file", 2, {"{dir}/file: not a directory"}},
+        CatFailureCase{"cat {dir}/a/same.xml {dir}/good.xml {dir}/b/same.json -o {dir}/out",
                        2,
                        {"{dir}/a/same.xml and {dir}/b/same.json would both be written to "
-                        "{dir}/out/same.xml"},
-                       {}},
-        CatFailureCase{"SameInputTwice",
-                       "cat --to json {dir}/good.xml {dir}/good.xml -o {dir}/out",
+                        "{dir}/out/same.xml"}},
+        CatFailureCase{"cat --to json {dir}/good.xml {dir}/good.xml -o {dir}/out",
                        2,
-                       {"would both be written to {dir}/out/good.json"},
-                       {}},
-        CatFailureCase{"NoOutputDirectory",
-                       "cat {dir}/good.xml " + Example("assembly.xml"),
+                       {"would both be written to {dir}/out/good.json"}},
+        CatFailureCase{
+            "cat" + kTwo, 2, {"several inputs are written into a directory; name it with -o DIR"}},
+        CatFailureCase{"cat" + kTwo + " -o -", 2, {"name it with -o DIR"}},
+        CatFailureCase{"cat {dir}/a/ {dir}/good.xml -o {dir}/out",
                        2,
-                       {"several inputs are written into a directory; name it with -o DIR"},
-                       {}},
-        CatFailureCase{"OutputIsStandardOutput",
-                       "cat {dir}/good.xml " + Example("assembly.xml") + " -o -",
-                       2,
-                       {"name it with -o DIR"},
-                       {}},
-        CatFailureCase{"InputWithoutAFileName",
-                       "cat {dir}/a/ {dir}/good.xml -o {dir}/out",
-                       2,
-                       {"{dir}/a/: no file name to name its output after"},
-                       {}},
-        CatFailureCase{"NoJobs",
-                       "cat -j 0 {dir}/good.xml " + Example("assembly.xml") + " -o {dir}/out",
-                       2,
-                       {"--jobs"},
-                       {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+                       {"{dir}/a/: no file name to name its output after"}},
+        CatFailureCase{"cat -j 0" + kTwo + " -o {dir}/out", 2, {"--jobs"}}));
 
 TEST(CatBatchTest, ModuleFailureIsReportedOnceAndNothingIsWritten) {
     testfiles::TempDir dir;
@@ -206,76 +125,36 @@ TEST(CatBatchTest, ModuleFailureIsReportedOnceAndNothingIsWritten) {
     EXPECT_FALSE(fs::exists(dir.path() / "out"));
 }
 
-struct ProgressCase {
-    const char* name;
-    const char* jobs;
-    bool drawn;
-};
-
-class CatBatchProgressTest : public testing::TestWithParam<ProgressCase> {};
-
-TEST_P(CatBatchProgressTest, BarsOnlyWhenFilesRunOneAtATime) {
-    testfiles::TempDir dir;
-    ToolRun run = RunTool(std::string("--progress cat -j ") + GetParam().jobs + AllExamples() +
-                          " -o " + dir.path().string());
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(Listing(dir.path()).size(), kExamples.size());
-    if (GetParam().drawn) {
-        EXPECT_NE(run.err.find("\rloading ["), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find("\rwriting ["), std::string::npos) << run.err;
-    } else {
-        EXPECT_EQ(run.err, "");
+// Bars of files loaded at once would overwrite each other's line.
+TEST(CatBatchTest, BarsOnlyWhenFilesRunOneAtATime) {
+    for (const char* jobs : {"1", "4"}) {
+        testfiles::TempDir dir;
+        ToolRun run = RunTool(std::string("--progress cat -j ") + jobs + AllExamples() + " -o " +
+                              dir.path().string());
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(Listing(dir.path()).size(), kExamples.size());
+        const bool drawn = *jobs == '1';
+        EXPECT_EQ(run.err.find("\rloading [") != std::string::npos, drawn) << run.err;
+        EXPECT_EQ(run.err.find("\rwriting [") != std::string::npos, drawn) << run.err;
+        EXPECT_EQ(run.err.empty(), !drawn) << run.err;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Jobs, CatBatchProgressTest,
-                         testing::Values(ProgressCase{"OneJob", "1", true},
-                                         ProgressCase{"FourJobs", "4", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-struct CheckJobsCase {
-    const char* name;
-    const char* options;
-    const char* global;  // before the command
-};
-
-class CheckJobsTest : public testing::TestWithParam<CheckJobsCase> {};
-
-TEST_P(CheckJobsTest, ParallelRunPrintsExactlyWhatOneWorkerPrints) {
+// The missing file wins over the problems found: status 2 whatever the number of workers.
+TEST(CheckJobsTest, ParallelRunPrintsExactlyWhatOneWorkerPrints) {
     const std::string inputs = CheckInputs();
-    auto runWith = [&](const std::string& jobs) {
-        return RunTool(std::string(GetParam().global) + "check " + GetParam().options + jobs +
-                       inputs);
-    };
-    ToolRun one = runWith("-j 1");
-    ToolRun four = runWith("-j 4");
-    ToolRun cores = runWith("");
-    EXPECT_EQ(one.status, 2);  // the missing file wins over the problems found
-    EXPECT_EQ(four.status, one.status);
-    EXPECT_EQ(cores.status, one.status);
-    EXPECT_FALSE(one.out.empty());
-    EXPECT_EQ(four.out, one.out);
-    EXPECT_EQ(cores.out, one.out);
-    EXPECT_EQ(four.err, one.err);
-    EXPECT_EQ(cores.err, one.err);
-    EXPECT_NE(one.err.find("/no/such/file.xml: No such file or directory"), std::string::npos);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Forms, CheckJobsTest,
-    testing::Values(CheckJobsCase{"Text", "", ""}, CheckJobsCase{"Strict", "--strict ", ""},
-                    CheckJobsCase{"Json", "--format json ", ""},
-                    CheckJobsCase{"StrictJsonQuiet", "--strict --format json ", "-q "}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(CheckJobsTest, FindingsAndSummariesFollowTheOrderOfTheFiles) {
-    const std::string bad = std::string(KESTREL_TEST_DATA_DIR) + "/check/bad-value.xml";
-    const std::string clean = Example("meshes.xml");
-    ToolRun run = RunTool("check -j 2 " + clean + " " + bad + " " + clean);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, clean + ": no problems found\n" + bad + ": 7 errors, 0 warnings\n" + clean +
-                           ": no problems found\n");
-    EXPECT_EQ(run.out.rfind(bad + ":5:5: error: ", 0), 0u) << run.out;
+    for (const char* form : {"check ", "-q check --strict --format json "}) {
+        ToolRun one = RunTool(form + std::string("-j 1") + inputs);
+        EXPECT_EQ(one.status, 2);
+        EXPECT_FALSE(one.out.empty());
+        EXPECT_NE(one.err.find("/no/such/file.xml: No such file or directory"), std::string::npos);
+        for (const char* jobs : {"-j 4", ""}) {
+            ToolRun many = RunTool(form + std::string(jobs) + inputs);
+            EXPECT_EQ(many.status, one.status) << form << jobs;
+            EXPECT_EQ(many.out, one.out) << form << jobs;
+            EXPECT_EQ(many.err, one.err) << form << jobs;
+        }
+    }
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "../serializedContent/TestFiles.h"
 
@@ -49,6 +51,50 @@ inline ToolRun RunTool(const std::string& arguments, const std::string& before =
 // The path of a shipped example.
 inline std::string Example(const std::string& name) {
     return std::string(KESTREL_EXAMPLES_DIR) + "/" + name;
+}
+
+inline const std::vector<std::string> kExamples = {
+    "assembly.xml", "images.xml", "meshes.xml", "naming.xml", "properties.xml", "showcase.xml"};
+
+// The paths of every shipped example, each after a space.
+inline std::string AllExamples() {
+    std::string list;
+    for (const std::string& name : kExamples)
+        list += " " + Example(name);
+    return list;
+}
+
+// The files in directory, by name.
+inline std::vector<std::string> Listing(const std::filesystem::path& directory) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// text with each "{dir}" replaced by directory.
+inline std::string WithDir(std::string text, const std::filesystem::path& directory) {
+    for (std::size_t at; (at = text.find("{dir}")) != std::string::npos;)
+        text.replace(at, 5, directory.string());
+    return text;
+}
+
+// The path of a file of the check corpus, documents with known problems.
+inline std::string Corpus(const std::string& name) {
+    return std::string(KESTREL_TEST_DATA_DIR) + "/check/" + name;
+}
+
+// A document whose root holds depth nested elements open (such as "<a>") around inner.
+inline std::string Nested(int depth, const std::string& open, const std::string& inner) {
+    std::string text = "<r>";
+    for (int i = 0; i < depth; ++i)
+        text += open;
+    text += inner;
+    for (int i = 0; i < depth; ++i)
+        text += "</" + open.substr(1);
+    return text + "</r>";
 }
 
 }  // namespace toolrunner
