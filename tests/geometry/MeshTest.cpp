@@ -210,8 +210,7 @@ TEST_P(VertexTypeTest, DescribesItsRecordAndLaysOutPools) {
         EXPECT_EQ(VertexPool::Construct(type, 10), nullptr);
         return;
     }
-    if (row.normals)
-        EXPECT_EQ(type.NormalOffset(), row.normalOffset);
+    EXPECT_EQ(row.normals ? type.NormalOffset() : 0u, row.normalOffset);
     for (const std::uint32_t count : {0u, 5u}) {
         std::unique_ptr<VertexPool> pool(VertexPool::Construct(type, count));
         ASSERT_NE(pool, nullptr);

@@ -297,6 +297,18 @@ const RuleCase kRules[] = {
 INSTANTIATE_TEST_SUITE_P(Rules, ParseXmlRuleTest, testing::ValuesIn(kRules),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A document type declaration, not closed, whose entity lol<levels> stands for 10^levels "lol"s.
+std::string Laughs(int levels) {
+    std::string xml = "<!DOCTYPE r [\n<!ENTITY lol 'lol'>\n";
+    for (int level = 1; level <= levels; ++level) {
+        xml += "<!ENTITY lol" + std::to_string(level) + " '";
+        for (int i = 0; i < 10; ++i)
+            xml += "&lol" + (level == 1 ? std::string() : std::to_string(level - 1)) + ";";
+        xml += "'>\n";
+    }
+    return xml;
+}
+
 // What kind of refusal each is, for callers that act on it rather than show it.
 TEST(ParseXmlDocumentTest, StatusSaysWhyTheTextIsRefused) {
     const struct {
@@ -310,13 +322,7 @@ TEST(ParseXmlDocumentTest, StatusSaysWhyTheTextIsRefused) {
         {"<?xml version='1.0' encoding='UTF-16'?><r/>", XmlParseStatus::BadEncoding},
         {"<!DOCTYPE r [<!ENTITY e SYSTEM 'e.xml'>]><r>&e;</r>", XmlParseStatus::ExternalEntity},
         {"<!DOCTYPE r SYSTEM 'r.dtd'><r>&e;</r>", XmlParseStatus::ExternalEntity},
-        {"<!DOCTYPE r [<!ENTITY a '0123456789'><!ENTITY b '&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;'>"
-         "<!ENTITY c '&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;'><!ENTITY d '&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;'>"
-         "<!ENTITY e '&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;'><!ENTITY f '&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;'>"
-         "<!ENTITY g '&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;'><!ENTITY h "
-         "'&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;'>]>"
-         "<r>&h;</r>",
-         XmlParseStatus::EntityBudget},
+        {Laughs(9) + "]><r>&lol9;</r>", XmlParseStatus::EntityBudget},
     };
     for (const auto& c : cases) {
         const XmlParseResult result = ParseXmlDocument(c.xml, false);
@@ -358,6 +364,8 @@ TEST(ParseXmlTest, ElementsFromEntitiesJoinTheTree) {
     EXPECT_EQ(root->GetChild(0)->GetSourceLine(), 3u);
     EXPECT_EQ(root->GetChild(0)->GetSourceColumn(), 6u);
     EXPECT_EQ(root->GetChild(2)->GetSourceColumn(), 15u);
+    EXPECT_EQ(root->GetChild(2)->GetParent(), root.get());
+    EXPECT_EQ(root->GetChild(4), nullptr);
 }
 
 // A parsed tree can grow: elements added later are owned like any other.
@@ -404,13 +412,7 @@ TEST(ParseXmlTest, ManyAttributesAndSiblings) {
 // Entities nested to stand for 10^9 copies of "lol": refused by the budget once the replacement
 // text read passes 8 MiB (and 100 times the document), long before memory or time run out.
 TEST(ParseXmlTest, BillionLaughsStopAtTheBudget) {
-    std::string xml = "<!DOCTYPE r [\n<!ENTITY lol 'lol'>\n";
-    for (int level = 1; level <= 9; ++level) {
-        xml += "<!ENTITY lol" + std::to_string(level) + " '";
-        for (int i = 0; i < 10; ++i)
-            xml += "&lol" + (level == 1 ? std::string() : std::to_string(level - 1)) + ";";
-        xml += "'>\n";
-    }
+    const std::string xml = Laughs(9);
     for (const char* use : {"<r>&lol9;</r>", "<r a='&lol9;'/>"}) {
         std::string error;
         XmlTree root(ParseXml(xml + "]>\n" + use, false, &error));

@@ -312,8 +312,7 @@ std::vector<ReadCase> Corpus(ImageWriter& saver) {
         {.headerBytes = 39, .width = 2, .height = 2, .pixels = zeros},
         {.headerBytes = 41, .width = 2, .height = 2, .pixels = zeros},
         {.headerBytes = 200, .width = 2, .height = 2, .pixels = zeros},
-        {.width = 2, .height = 2, .planes = 2, .pixels = zeros},
-        {.width = 2, .height = 2, .bitCount = 0, .pixels = zeros},
+        {.width = 2, .height = 2, .planes = 2, .pixels = zeros}, {.width = 2, .height = 2, .bitCount = 0, .pixels = zeros},
         {.width = 2, .height = 2, .bitCount = 33, .pixels = zeros},
         {.width = 2, .height = 2, .compression = 4, .pixels = zeros},  // jpeg
         {.width = 2, .height = 2, .compression = 5, .pixels = zeros},  // png
@@ -332,8 +331,7 @@ std::vector<ReadCase> Corpus(ImageWriter& saver) {
         {.headerBytes = 52, .width = 2, .height = 2, .bitCount = 32, .compression = 6, .masks = {0xFF0000, 0xFF00, 0xFF},
          .pixels = zeros},
         // Pixels short by one row, and the last row's padding missing.
-        {.width = 2, .height = 2, .pixels = Bytes(8, 0)},
-        {.width = 2, .height = 2, .pixels = Bytes(14, 0)},
+        {.width = 2, .height = 2, .pixels = Bytes(8, 0)}, {.width = 2, .height = 2, .pixels = Bytes(14, 0)},
         // The palette, and masks after a 40-byte header, must come before the pixels.
         {.bitCount = 8, .palette = {r}, .pixels = four, .pixelOffset = 54},
         {.bitCount = 8, .palette = {r}, .pixels = four, .pixelOffset = 57},  // not one whole entry

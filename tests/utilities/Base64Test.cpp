@@ -216,40 +216,11 @@ TEST(Base64, RoundTripsRandomBytesOfEveryLengthUpTo300) {
     }
 }
 
-TEST(Base64, RoundTripsPayloadsOfAFewMegabytesWithAndWithoutLineBreaks) {
-    std::mt19937 random(1 << 20);
-    for (const std::size_t size : {std::size_t(1) << 20, (std::size_t(3) << 20) + 2}) {
-        std::vector<char> bytes(size);
-        for (std::size_t i = 0; i < size; i += 4) {
-            const std::uint32_t word = random();
-            std::memcpy(bytes.data() + i, &word, std::min<std::size_t>(4, size - i));
-        }
-        const std::string text = Base64::Encode(bytes.data(), bytes.size());
-        ASSERT_EQ(text, ReferenceEncode(bytes)) << size;
-        // The MIME layout: lines of 76 characters ending in CR LF.
-        std::string wrapped;
-        for (std::size_t i = 0; i < text.size(); i += 76)
-            wrapped.append(text, i, 76).append("\r\n");
-        for (const std::string_view form : {std::string_view(text), std::string_view(wrapped)}) {
-            Base64Result result;
-            ASSERT_EQ(Base64::Decode(form.data(), form.size(), result), bytes) << size;
-            ASSERT_TRUE(result) << size << ": " << result.description();
-        }
-    }
-}
-
-TEST(Base64, EncodesAndDecodesEveryByteValueAtEveryPlaceOfABlock) {
+// Every byte value at every place of the 32- and 16-character blocks decodes as the reference.
+TEST(Base64, DecodesEveryByteValueAtEveryPlaceOfABlock) {
     std::mt19937 random(256);
-    std::vector<char> bytes = RandomBytes(random, 60);
     const std::string text = RandomText(random, 72);  // 96 characters: 32 + 32 + 16 + 16
     for (int value = 0; value < 256; ++value) {
-        for (std::size_t at = 0; at < bytes.size(); ++at) {
-            const char saved = bytes[at];
-            bytes[at] = static_cast<char>(value);
-            ASSERT_EQ(Base64::Encode(bytes.data(), bytes.size()), ReferenceEncode(bytes))
-                << value << " at " << at;
-            bytes[at] = saved;
-        }
         for (std::size_t at = 0; at < text.size(); ++at) {
             std::string changed = text;
             changed[at] = static_cast<char>(value);
