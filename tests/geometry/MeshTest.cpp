@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,8 +58,7 @@ TEST_P(MeshAddTrianglesTest, AppendsWholeTrianglesAndVisitsThemUntilTold) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Counts, MeshAddTrianglesTest,
-                         ::testing::Values(0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 12u),
+INSTANTIATE_TEST_SUITE_P(Counts, MeshAddTrianglesTest, ::testing::Values(0u, 2u, 3u, 5u, 12u),
                          [](const auto& info) { return "Count" + std::to_string(info.param); });
 
 TEST(MeshTest, AddsAfterFlushRefusesNullIndicesAndClears) {
@@ -163,19 +163,83 @@ TEST(MeshListTest, AppendKeepsOrderAndRemoveRelinks) {
     EXPECT_EQ(CountedMesh::live, 0);
 }
 
-TEST(MeshListTest, PolyFormOwnsItsMeshes) {
+// A PolyForm owns one pool and its meshes: replacing the pool deletes the old one, deleting an
+// attached part detaches it, and parts with another owner are refused.
+TEST(MeshListTest, PolyFormOwnsItsPoolAndMeshes) {
     CountedMesh::live = 0;
     auto* polyForm = new PolyForm;
-    EXPECT_EQ(static_cast<const PolyForm&>(*polyForm).GetMeshes().GetHead(), nullptr);
-    auto* first = new CountedMesh;
-    ASSERT_TRUE(polyForm->AddMesh(first));
+    VertexPool* first = VertexPool::Construct(1, 4);
+    ASSERT_TRUE(polyForm->SetVertexPool(first));
+    EXPECT_TRUE(polyForm->SetVertexPool(first));
+    PolyForm other;
+    EXPECT_FALSE(other.SetVertexPool(first));
+    ASSERT_TRUE(polyForm->SetVertexPool(VertexPool::Construct(0, 2)));
+    EXPECT_EQ(polyForm->GetVertexPool()->GetVertexCount(), 2u);
+    delete polyForm->GetVertexPool();
+    EXPECT_EQ(polyForm->GetVertexPool(), nullptr);
+    ASSERT_TRUE(polyForm->SetVertexPool(VertexPool::Construct(2, 1)));
+    auto* mesh = new CountedMesh;
+    ASSERT_TRUE(polyForm->AddMesh(mesh));
     ASSERT_TRUE(polyForm->AddMesh(new CountedMesh));
-    EXPECT_FALSE(polyForm->AddMesh(first));
+    EXPECT_FALSE(polyForm->AddMesh(mesh));
     EXPECT_FALSE(polyForm->AddMesh(nullptr));
-    EXPECT_EQ(polyForm->GetMeshes().GetHead(), first);
-    EXPECT_EQ(polyForm->GetMeshes().GetCount(), 2u);
+    EXPECT_EQ(static_cast<const PolyForm&>(*polyForm).GetMeshes().GetHead(), mesh);
     delete polyForm;
     EXPECT_EQ(CountedMesh::live, 0);
 }
+
+struct TypeRow {
+    unsigned value, length;  // length 0: unknown
+    bool normals;
+    unsigned normalOffset;
+    bool texCoords, color;
+};
+
+class VertexTypeTest : public ::testing::TestWithParam<TypeRow> {};
+
+// Known types also get a pool whose records are zeroed, contiguous and end in the position.
+TEST_P(VertexTypeTest, DescribesItsRecordAndLaysOutPools) {
+    const TypeRow& row = GetParam();
+    const VertexType type = row.value;
+    EXPECT_EQ(type.IsKnown(), row.length != 0);
+    EXPECT_EQ(VertexRecordLength(type), row.length);
+    EXPECT_EQ(type.HasNormals(), row.normals);
+    EXPECT_EQ(type.HasTexCoords(), row.texCoords);
+    EXPECT_EQ(type.HasColor(), row.color);
+    if (row.length == 0) {
+        EXPECT_EQ(VertexPool::Construct(type, 10), nullptr);
+        return;
+    }
+    EXPECT_EQ(row.normals ? type.NormalOffset() : 0u, row.normalOffset);
+    for (const std::uint32_t count : {0u, 5u}) {
+        std::unique_ptr<VertexPool> pool(VertexPool::Construct(type, count));
+        ASSERT_NE(pool, nullptr);
+        EXPECT_EQ(pool->GetVertexCount(), count);
+        EXPECT_EQ(pool->GetVertexType(), type);
+        const float* data = static_cast<const VertexPool&>(*pool).Vertices();
+        ASSERT_NE(data, nullptr);  // also for an empty pool
+        for (unsigned i = 0; i < count * row.length; ++i)
+            EXPECT_EQ(data[i], 0.0f) << i;
+        for (std::uint32_t v = 0; v < count; ++v) {
+            EXPECT_EQ(pool->GetRecord(v), data + v * row.length);
+            EXPECT_EQ(pool->GetPosition(v), data + v * row.length + row.length - 3);
+            EXPECT_EQ(pool->GetNormal(v),
+                      row.normals ? data + v * row.length + row.normalOffset : nullptr);
+        }
+        EXPECT_EQ(pool->GetRecord(count), nullptr);
+        EXPECT_EQ(static_cast<const VertexPool&>(*pool).GetRecord(count), nullptr);
+        EXPECT_EQ(pool->GetPosition(count), nullptr);
+        EXPECT_EQ(pool->GetNormal(count), nullptr);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, VertexTypeTest,
+                         ::testing::Values(TypeRow{0, 3, false, 0, false, false},
+                                           TypeRow{1, 6, true, 0, false, false},
+                                           TypeRow{2, 8, true, 2, true, false},
+                                           TypeRow{3, 10, true, 4, false, true},
+                                           TypeRow{4, 0, false, 0, false, false},
+                                           TypeRow{0xFFFFFFFFu, 0, false, 0, false, false}),
+                         [](const auto& info) { return "Type" + std::to_string(info.index); });
 
 }  // namespace

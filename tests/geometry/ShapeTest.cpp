@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <map>
+#include <set>
 #include <string>
+#include <thread>
 #include <typeinfo>
 #include <vector>
 
@@ -234,7 +239,6 @@ TEST(ShapeHierarchyTest, AddKeepsOrderAndRefusesNullAndChildrenWithAParent) {
     EXPECT_EQ(shape->GetBody(1), second);
     EXPECT_EQ(shape->GetBody(2), nullptr);
     EXPECT_EQ(first->GetParent(), shape.get());
-
     auto* region = new Region;
     EXPECT_FALSE(first->AddRegion(nullptr));
     ASSERT_TRUE(first->AddRegion(region));
@@ -243,7 +247,6 @@ TEST(ShapeHierarchyTest, AddKeepsOrderAndRefusesNullAndChildrenWithAParent) {
     EXPECT_EQ(first->GetRegion(0), region);
     EXPECT_EQ(first->GetRegion(1), nullptr);
     EXPECT_EQ(region->GetParent(), first);
-
     auto* shell = new Shell;
     EXPECT_FALSE(region->AddShell(nullptr));
     ASSERT_TRUE(region->AddShell(shell));
@@ -252,7 +255,6 @@ TEST(ShapeHierarchyTest, AddKeepsOrderAndRefusesNullAndChildrenWithAParent) {
     EXPECT_EQ(region->GetShellCount(), 1u);
     EXPECT_EQ(region->GetShell(7), nullptr);
     EXPECT_EQ(shell->GetParent(), region);
-
     SmartPtr<Face> face(new Face);
     EXPECT_FALSE(shell->AddFace(nullptr));
     ASSERT_TRUE(shell->AddFace(face.get()));
@@ -309,15 +311,6 @@ TEST(ShapeHierarchyTest, RemoveGivesChildrenBackAndDeleteOfAnAttachedChildDetach
     EXPECT_EQ(MemoryPool::GetCounters().liveBlocks, before.liveBlocks);
 }
 
-TEST(ShapeHierarchyTest, ExhaustedPoolGivesNullForPlacementAndThrowsForNew) {
-    MemoryPool::FailNextRequests(2);
-    EXPECT_EQ(new (MemoryPool::Allocate(sizeof(Shell), nullptr)) Shell(), nullptr);
-    EXPECT_EQ(new (MemoryPool::Allocate(sizeof(Region), nullptr)) Region(), nullptr);
-    MemoryPool::FailNextRequests(1);
-    EXPECT_THROW(new Shell, std::bad_alloc);
-    MemoryPool::FailNextRequests(0);
-}
-
 TEST(ShapeHierarchyTest, FaceOwnsItsPolyForm) {
     Live::polyForms = 0;
     SmartPtr<Face> face(new Face);
@@ -339,9 +332,8 @@ TEST(ShapeHierarchyTest, FaceOwnsItsPolyForm) {
     EXPECT_EQ(Live::polyForms, 0);
 }
 
-// Type information crosses the library boundary, and every class is deletable on its own.
+// Type information crosses the library boundary.
 TEST(ShapeHierarchyTest, TypesWorkAcrossTheLibraryBoundary) {
-    const MemoryPool::Counters before = MemoryPool::GetCounters();
     SmartPtr<Shape> shape = Build({{{1}}});
     const RefCounted* asRefCounted = shape.get();
     EXPECT_NE(dynamic_cast<const Shape*>(asRefCounted), nullptr);
@@ -349,16 +341,86 @@ TEST(ShapeHierarchyTest, TypesWorkAcrossTheLibraryBoundary) {
     const RefCounted* face = shape->GetBody(0)->GetRegion(0)->GetShell(0)->GetFace(0);
     EXPECT_EQ(typeid(*face), typeid(Face));
     EXPECT_EQ(DynamicPointerCast<Shape>(SmartPtr<RefCounted>(shape)).get(), shape.get());
-    Body* body = new CountedBody;
-    EXPECT_NE(dynamic_cast<CountedBody*>(body), nullptr);
-    delete body;
-    shape = nullptr;
-    delete new Region;
-    delete new Shell;
-    delete new PolyForm;
-    delete new Mesh;
-    delete VertexPool::Construct(3, 10);
-    EXPECT_EQ(MemoryPool::GetCounters().liveBlocks, before.liveBlocks);
+}
+
+// ---- the pool the shape parts come from ----
+
+void ExpectNothingLiveSince(const MemoryPool::Counters& before) {
+    const MemoryPool::Counters now = MemoryPool::GetCounters();
+    EXPECT_EQ(now.liveBlocks, before.liveBlocks);
+    EXPECT_EQ(now.liveBytes, before.liveBytes);
+    EXPECT_EQ(now.failedRequests, before.failedRequests);
+}
+
+// Sizes on both sides of the size classes and of the 512-byte limit of the free lists; blocks
+// live at the same time never overlap, and any hint is accepted.
+TEST(GeometryPoolTest, BlocksAreAlignedDistinctAndCounted) {
+    const MemoryPool::Counters before = MemoryPool::GetCounters();
+    std::vector<std::pair<char*, std::size_t>> blocks;
+    int hint = 0;
+    for (std::size_t size :
+         {std::size_t{0}, std::size_t{1}, std::size_t{8}, std::size_t{15}, std::size_t{16},
+          std::size_t{17}, std::size_t{100}, std::size_t{511}, std::size_t{512}, std::size_t{513},
+          std::size_t{4096}, std::size_t{1} << 20}) {
+        for (int copy = 0; copy < 300; ++copy) {
+            auto* block =
+                static_cast<char*>(MemoryPool::Allocate(size, copy % 2 ? &hint : nullptr));
+            ASSERT_NE(block, nullptr) << size;
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % alignof(std::max_align_t), 0u);
+            std::memset(block, static_cast<int>(blocks.size() & 0xFF), size);
+            blocks.emplace_back(block, size);
+        }
+    }
+    EXPECT_EQ(MemoryPool::GetCounters().liveBlocks, before.liveBlocks + blocks.size());
+    std::set<char*> distinct;
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        distinct.insert(blocks[i].first);
+        for (std::size_t b = 0; b < std::min<std::size_t>(blocks[i].second, 64); ++b)
+            ASSERT_EQ(static_cast<unsigned char>(blocks[i].first[b]), i & 0xFF) << i;
+    }
+    EXPECT_EQ(distinct.size(), blocks.size());  // zero-sized blocks too
+    for (auto [block, size] : blocks)
+        MemoryPool::Free(block, size);
+    MemoryPool::Free(nullptr, 16);  // ignored
+    ExpectNothingLiveSince(before);
+}
+
+// Failed requests give null memory, so placement gives null; new throws.
+TEST(GeometryPoolTest, InjectedFailuresGiveNullOrThrowAndAreCounted) {
+    const MemoryPool::Counters before = MemoryPool::GetCounters();
+    MemoryPool::FailNextRequests(2);
+    EXPECT_EQ(new (MemoryPool::Allocate(sizeof(Shell), nullptr)) Shell(), nullptr);
+    EXPECT_EQ(MemoryPool::Allocate(4096, nullptr), nullptr);
+    EXPECT_EQ(MemoryPool::GetCounters().failedRequests, before.failedRequests + 2);
+    void* block = MemoryPool::Allocate(16, nullptr);
+    EXPECT_NE(block, nullptr);
+    MemoryPool::Free(block, 16);
+    MemoryPool::FailNextRequests(1);
+    EXPECT_THROW(new Shell, std::bad_alloc);
+    MemoryPool::FailNextRequests(0);
+}
+
+TEST(GeometryPoolTest, ThreadsShareThePoolSafely) {
+    const MemoryPool::Counters before = MemoryPool::GetCounters();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            const auto size = static_cast<std::size_t>(8 + 8 * t);
+            std::vector<void*> mine;
+            for (int round = 0; round < 20; ++round) {
+                for (int i = 0; i < 500; ++i) {
+                    mine.push_back(MemoryPool::Allocate(size, nullptr));
+                    std::memset(mine.back(), t, size);
+                }
+                for (void* block : mine)
+                    MemoryPool::Free(block, size);
+                mine.clear();
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    ExpectNothingLiveSince(before);
 }
 
 }  // namespace

@@ -12,24 +12,6 @@ XmlTree Parse(const std::string& text, std::string* error = nullptr) {
     return XmlTree(ParseXml(text, false, error));
 }
 
-TEST(ParseXmlTest, KeepsNamesAttributesTextAndOrder) {
-    XmlTree root = Parse(
-        "<?xml version=\"1.0\"?>\n<!-- c -->\n<r a=\"1\" b='&lt;&amp;'>\n  "
-        "<x:y>t<![CDATA[<c>]]>u</x:y>"
-        "\n  <z/>\n</r>\n");
-    ASSERT_NE(root, nullptr);
-    // White space between elements is not text; CDATA joins the text around it.
-    EXPECT_EQ(WriteXml(*root, {0, false}),
-              "<r a=\"1\" b=\"&lt;&amp;\"><x:y>t&lt;c&gt;u</x:y><z/></r>");
-    EXPECT_EQ(root->GetParent(), nullptr);
-    EXPECT_EQ(root->FindAttribute(Symbol("B")), XmlElem::npos);
-    const XmlElem* first = root->GetChild(0);
-    EXPECT_EQ(first->GetParent(), root.get());
-    EXPECT_EQ(first->GetSourceLine(), 4u);
-    EXPECT_EQ(first->GetSourceColumn(), 3u);
-    EXPECT_EQ(root->GetChild(2), nullptr);
-}
-
 TEST(ParseXmlTest, MillionLevelsDeepParseAndFreeWithoutRecursion) {
     constexpr int kDepth = 1000000;
     std::string text;

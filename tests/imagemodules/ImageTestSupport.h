@@ -71,12 +71,8 @@ inline SmartPtr<Image> RgbImage(const std::vector<std::vector<Rgb>>& rows) {
                                     static_cast<std::uint32_t>(rows.size()), PixelFormat::RGB8));
     std::uint8_t* out = image->GetPixels();
     for (const auto& row : rows) {
-        for (const Rgb& pixel : row) {
-            out[0] = pixel[0];
-            out[1] = pixel[1];
-            out[2] = pixel[2];
-            out += 3;
-        }
+        for (const Rgb& pixel : row)
+            out = std::copy(pixel.begin(), pixel.end(), out);
     }
     return image;
 }
@@ -94,18 +90,13 @@ inline ::testing::AssertionResult SameImage(const SmartPtr<Image>& expected,
                << PixelFormatName(expected->GetFormat()) << ", got " << actual->GetWidth() << "x"
                << actual->GetHeight() << " " << PixelFormatName(actual->GetFormat());
     }
-    const std::size_t pixelBytes = BytesPerPixel(expected->GetFormat());
-    for (std::size_t i = 0; i < expected->GetPixelBytes(); ++i) {
-        if (expected->GetPixels()[i] != actual->GetPixels()[i]) {
-            const std::size_t pixel = i / pixelBytes;
-            return ::testing::AssertionFailure()
-                   << "pixel (" << pixel % expected->GetWidth() << ", "
-                   << pixel / expected->GetWidth() << ") channel " << i % pixelBytes
-                   << ": expected " << int(expected->GetPixels()[i]) << ", got "
-                   << int(actual->GetPixels()[i]);
-        }
-    }
-    return ::testing::AssertionSuccess();
+    const std::uint8_t* a = expected->GetPixels();
+    const std::uint8_t* b = actual->GetPixels();
+    const std::size_t at = std::mismatch(a, a + expected->GetPixelBytes(), b).first - a;
+    if (at == expected->GetPixelBytes())
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "byte " << at << " of the pixels: expected " << int(a[at]) << ", got " << int(b[at]);
 }
 
 // The red, green and blue of pixel (x, y) of an RGB8 or RGBA8 image.

@@ -24,14 +24,11 @@ TEST(AnchorTest, ResolvesFileNamesAgainstItsBase) {
         // Relative names join the base path, with exactly one separator.
         {"/data/models", "a.xml", false, "/data/models/a.xml"},
         {"/data/models/", "a.xml", false, "/data/models/a.xml"},
-        {"/data", "sub/dir/a.xml", false, "/data/sub/dir/a.xml"},
         {"models", "a.xml", false, "models/a.xml"},
         {"", "a.xml", false, "a.xml"},
         // Absolute names and URLs are taken as they are, with absolute set or not.
         {"/data", "/abs/a.xml", false, "/abs/a.xml"},
-        {"/data", "/abs/a.xml", true, "/abs/a.xml"},
         {"/data", "file:///x/a.xml", false, "file:///x/a.xml"},
-        {"/data", "http://host/a.xml", true, "http://host/a.xml"},
         {"/data", "a+b.c-d:rest", false, "a+b.c-d:rest"},
         // Not schemes: one letter before ':' (a drive), or a leading digit.
         {"/data", "c:a.xml", false, "/data/c:a.xml"},
@@ -43,12 +40,10 @@ TEST(AnchorTest, ResolvesFileNamesAgainstItsBase) {
         {"http://host/dir", "a.xml", false, "http://host/dir/a.xml"},
         // absolute resolves relative results against the current directory.
         {"", "a.xml", true, cwd + "/a.xml"},
-        {"models", "a.xml", true, cwd + "/models/a.xml"},
         {"/data", "a.xml", true, "/data/a.xml"},
     };
     for (const AnchorCase& c : cases) {
-        SCOPED_TRACE(std::string("base \"") + c.base + "\", file \"" + c.file + "\"" +
-                     (c.absolute ? ", absolute" : ""));
+        SCOPED_TRACE(std::string(c.base) + " + " + c.file + (c.absolute ? ", absolute" : ""));
         Anchor anchor{Symbol(c.base)};
         Symbol address("unchanged");
         EXPECT_TRUE(anchor.GetURLForFileSource(Symbol(c.file), address, c.absolute));

@@ -76,10 +76,6 @@ public:
     bool HasCompleted(std::uint64_t id) {
         return Wait([&] { return completions_.count(id) != 0; }, 0s);
     }
-    std::size_t CompletionCount() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return completions_.size();
-    }
     bool WaitDestroyed(int count) {
         return Wait([&] { return destroyed_ >= count; });
     }
@@ -176,17 +172,14 @@ TEST_F(FileParserTest, FetchReportsThePathOrWhyItFailed) {
     const std::string spaced = dir_ + "/with space%.xml";
     std::ofstream(spaced) << "x";
     fs::create_symlink(file_, dir_ + "/link.xml");
-    fs::create_symlink(dir_ + "/nowhere.xml", dir_ + "/dangling.xml");
     const std::string locked = dir_ + "/locked.xml";
     std::ofstream(locked) << "x";
     fs::permissions(locked, fs::perms::none);
-    // Addresses an anchor makes of a relative name, with a path and with a file URL as base.
+    // The address an anchor makes of a relative name with a file URL as base.
     const std::string odd = "odd 100% name.xml";
     std::ofstream(dir_ + "/" + odd) << "x";
-    Symbol anchored[2];
-    ASSERT_TRUE(Anchor(Symbol(dir_)).GetURLForFileSource(Symbol(odd), anchored[0], true));
-    ASSERT_TRUE(
-        Anchor(Symbol("file://" + dir_)).GetURLForFileSource(Symbol(odd), anchored[1], true));
+    Symbol anchored;
+    ASSERT_TRUE(Anchor(Symbol("file://" + dir_)).GetURLForFileSource(Symbol(odd), anchored, true));
     std::vector<FetchCase> cases = {
         {"plain path", file_, true, file_},
         {"file URL, empty host", "file://" + file_, true, file_},
@@ -194,12 +187,9 @@ TEST_F(FileParserTest, FetchReportsThePathOrWhyItFailed) {
         {"file URL, no authority", "file:" + file_, true, file_},
         {"file URL, upper-case scheme", "FILE://" + file_, true, file_},
         {"file URL with escapes", "file://" + dir_ + "/with%20space%25.xml", true, spaced},
-        {"anchored path", anchored[0], true, dir_ + "/" + odd},
-        {"anchored file URL", anchored[1], true, dir_ + "/" + odd},
+        {"anchored file URL", anchored, true, dir_ + "/" + odd},
         {"symbolic link", dir_ + "/link.xml", true, dir_ + "/link.xml"},
         {"missing file", dir_ + "/missing.xml", false, "No such file or directory"},
-        {"missing file URL", "file://" + dir_ + "/missing.xml", false, "No such file or directory"},
-        {"dangling link", dir_ + "/dangling.xml", false, "No such file or directory"},
         {"below a file", file_ + "/inner.xml", false, "Not a directory"},
         {"directory", dir_, false, "not a regular file (directory)"},
         {"FIFO", dir_ + "/pipe", false, "not a regular file (FIFO)"},
@@ -208,8 +198,6 @@ TEST_F(FileParserTest, FetchReportsThePathOrWhyItFailed) {
          "unsupported address scheme"},
         {"remote file URL", "file://server" + file_, false, "unsupported file URL host \"server\""},
         {"bad escape", "file://" + dir_ + "/a%2", false, "invalid percent escape in file URL"},
-        {"bad escape digits", "file://" + dir_ + "/a%zz.xml", false,
-         "invalid percent escape in file URL"},
         {"escaped NUL", "file://" + file_ + "%00.txt", false, "invalid path (contains NUL)"},
         {"empty address", "", false, "empty address"},
     };
@@ -349,7 +337,6 @@ TEST_F(FileParserTest, ManyConcurrentFetchesAllCompleteCorrectly) {
         EXPECT_EQ(done.name, existing ? file_ : "");
         EXPECT_EQ(done.error, existing ? "" : "No such file or directory");
     }
-    EXPECT_EQ(log.CompletionCount(), expectSuccess.size());
     parsers[0] = nullptr;
     parsers[1] = nullptr;
     EXPECT_TRUE(log.WaitDestroyed(2));
@@ -421,21 +408,15 @@ TEST_F(FileParserTest, CopiesShareNoFetchesWithTheOriginal) {
 
 TEST_F(FileParserTest, DefaultsOfTheBaseParser) {
     SmartPtr<FileParser> parser(new FileParser());
-    EXPECT_EQ(std::string(parser->GetDebugClassName()), "FileParser");
-    EXPECT_EQ(std::string(parser->GetParserName()), "FileParser");
     EXPECT_TRUE(parser->OnProgress(1, 50));
     SmartPtr<Structure> structure(new Structure());
     EXPECT_FALSE(parser->IsPresaveNeeded(structure));
-
     SmartPtr<AsyncEvent> event(new AsyncEvent());
     parser->Presave(structure, Symbol("saved.xml"), event);
     EXPECT_TRUE(event->IsDone());
     EXPECT_EQ(event->GetStatus(), BaseAsyncEvent::SUCCEEDED);
     parser->Presave(structure, Symbol("saved.xml"), SmartPtr<AsyncEvent>());
-
-    // Without overrides a fetch still runs to its end.
-    std::uint64_t id = parser->GetFile(Symbol(file_), false, Symbol());
-    EXPECT_NE(id, 0u);
+    EXPECT_NE(parser->GetFile(Symbol(file_), false, Symbol()), 0u);  // runs without overrides
 }
 
 TEST_F(FileParserTest, ForkedChildFetchesOnItsOwnThreadAndExits) {

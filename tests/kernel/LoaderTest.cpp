@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../serializedContent/TestFiles.h"
+#include "utilities/FileSystem.h"
 
 namespace {
 
@@ -184,6 +185,74 @@ TEST(LoaderTest, TheFrameworkIsMadeOnceAndCanBeReplacedOrRemoved) {
     EXPECT_EQ(Loader::GetLoader(), mine);
     EXPECT_EQ(Loader::SetLoader(framework), mine);
     EXPECT_EQ(Loader::GetLoader(), framework);
+}
+
+int CallCounter(const ComponentLibrary& library, const char* name) {
+    auto counter = reinterpret_cast<int (*)()>(library.FindSymbol(name));
+    return counter ? counter() : -1;
+}
+
+// Components outlive the object that opened their library.
+TEST(ComponentLibraryTest, ComponentsOutliveTheLibraryObject) {
+#if !defined(_WIN32) && !defined(__APPLE__)
+    EXPECT_EQ(ComponentLibrary::PlatformFileName("image_bmp"), "libimage_bmp.so");
+#endif
+    std::string error;
+    SmartPtr<ComponentLibrary> library = ComponentLibrary::Open(kDummyPath, &error);
+    ASSERT_TRUE(library) << error;
+    EXPECT_EQ(library->GetPath(), kDummyPath);
+    EXPECT_EQ(library->FindSymbol(nullptr), nullptr);
+    const int live = CallCounter(*library, "TestDummyLiveComponents");
+    SmartPtr<RefCounted> component;
+    ASSERT_TRUE(library->CreateComponent("probe", "dummy", component));
+    library = nullptr;
+    SmartPtr<ComponentLibrary> again = ComponentLibrary::Open(kDummyPath, &error);
+    ASSERT_TRUE(again) << error;
+    EXPECT_EQ(CallCounter(*again, "TestDummyLiveComponents"), live + 1);
+    component = nullptr;
+    EXPECT_EQ(CallCounter(*again, "TestDummyLiveComponents"), live);
+}
+
+// The path of the utilities library: a real library that exports no factory.
+std::string UtilitiesLibraryPath() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&Utf8ToWideStr), &info) || !info.dli_fname)
+        return {};
+    return info.dli_fname;
+}
+
+TEST(ComponentLibraryTest, OpenFailuresTellWhy) {
+    testfiles::TempDir temp;
+    const fs::path& dir = temp.path();
+    const std::string text = (dir / "libnot_a_library.so").string();
+    std::ofstream(text) << "this is not a shared library\n";
+    const std::string utilities = UtilitiesLibraryPath();
+    ASSERT_FALSE(utilities.empty());
+
+    struct OpenCase {
+        const char* name;
+        std::string path;
+        std::string expectedError;  // whole text, or empty to only require one naming the path
+    };
+    const OpenCase cases[] = {
+        {"missing file", (dir / "libmissing.so").string(), ""},
+        {"not a library", text, ""},
+        {"directory", dir.string(), ""},
+        {"no factory", utilities, utilities + ": exports no OrbDllCreateComponent"},
+        {"empty path", "", "no library path given"},
+    };
+    for (const OpenCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string error;
+        EXPECT_FALSE(ComponentLibrary::Open(c.path, &error));
+        if (c.expectedError.empty()) {
+            EXPECT_NE(error.find(c.path), std::string::npos) << error;
+        } else {
+            EXPECT_EQ(error, c.expectedError);
+        }
+        // Without a place for the error the failure is still clean.
+        EXPECT_FALSE(ComponentLibrary::Open(c.path, nullptr));
+    }
 }
 
 }  // namespace
