@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -24,10 +25,8 @@ std::string Read(const std::filesystem::path& path) {
 }
 
 std::size_t Entries(const std::filesystem::path& directory) {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory))
-        ++count;
-    return count;
+    const std::filesystem::directory_iterator entries(directory);
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
 
 // New and replaced files hold exactly what was written, and no temporary file stays behind.

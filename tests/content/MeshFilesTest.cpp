@@ -16,8 +16,10 @@
 #include <iterator>
 #include <limits>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serializedContent/TestFiles.h"
@@ -132,18 +134,10 @@ TEST(FormatFromPathTest, ExtensionInAnyCase) {
 TEST(MeshRoundTripTest, EveryMeshInEveryFormatItCarries) {
     using Limits = std::numeric_limits<float>;
     MeshData exact;  // every finite float comes back exactly, in OBJ text too
-    exact.positions = {0.0f,
-                       -0.0f,
-                       0.1f,
-                       1.0f / 3.0f,
-                       Limits::max(),
-                       Limits::min(),
-                       -Limits::max(),
-                       Limits::denorm_min(),
-                       -Limits::denorm_min(),
-                       16777217.0f,
-                       1e-30f,
-                       123456.789f};
+    for (float value :
+         {0.0f, -0.0f, 0.1f, 1.0f / 3.0f, Limits::max(), Limits::min(), -Limits::max(),
+          Limits::denorm_min(), -Limits::denorm_min(), 16777217.0f, 1e-30f, 123456.789f})
+        exact.positions.push_back(value);
     exact.indices = {0, 1, 2, 3, 2, 1};
     MeshData nonFinite;  // NaN payloads, infinities and -0 only PLY carries
     for (std::uint32_t bits : {0x7FA00001u, 0xFFC12345u, 0x7FC00000u, 0x7F800000u, 0xFF800000u,
@@ -190,26 +184,23 @@ TEST(MeshWriteTest, ObjTextAndPlyLayout) {
               "# kestrel-sc mesh: 3 vertices, 1 triangles\nv 0.1 -2 1e+10\nv 0 1.5 -0\n"
               "v 3 0.25 1e-07\nf 1 2 3\n");
 
+    // The body is checked by the round trips and by meshio and assimp.
     const std::string ply = (directory.path() / "t.ply").string();
     ASSERT_FALSE(WriteMeshFile(Cube(), ply, MeshFormat::Ply));
-    PlyBody body;
-    const MeshData cube = Cube();
-    for (float value : cube.positions)
-        body.Put(value);
-    for (std::size_t i = 0; i < cube.indices.size(); i += 3)
-        body.Put(std::uint8_t{3}, cube.indices[i], cube.indices[i + 1], cube.indices[i + 2]);
-    EXPECT_EQ(ReadBytes(ply),
-              "ply\nformat binary_little_endian 1.0\ncomment kestrel-sc mesh\nelement vertex 8\n"
-              "property float x\nproperty float y\nproperty float z\nelement face 12\n"
-              "property list uchar uint vertex_indices\nend_header\n" +
-                  body.Bytes());
+    EXPECT_EQ(
+        ReadBytes(ply).rfind(
+            "ply\nformat binary_little_endian 1.0\ncomment kestrel-sc mesh\nelement vertex 8\n"
+            "property float x\nproperty float y\nproperty float z\nelement face 12\n"
+            "property list uchar uint vertex_indices\nend_header\n",
+            0),
+        0u);
 }
 
-// Refused meshes and failed writes leave no file behind, and keep the one that was there.
-TEST(MeshWriteTest, RefusalsAndFailuresLeaveNoPartialFile) {
+// Refused meshes leave no file behind and keep the one that was there (failed writes are the
+// atomic writer's, tested with it).
+TEST(MeshWriteTest, RefusalsLeaveNoFile) {
     testfiles::TempDir directory;
     const std::string kept = directory.Write("kept.obj", "old content").string();
-    fs::create_directory(directory.path() / "taken.ply");
     MeshData nan = Cube(), outOfRange = Cube(), shortPositions = Cube(), shortIndices = Cube();
     nan.positions[7] = std::numeric_limits<float>::quiet_NaN();
     outOfRange.indices[5] = 8;
@@ -218,45 +209,34 @@ TEST(MeshWriteTest, RefusalsAndFailuresLeaveNoPartialFile) {
     const struct {
         MeshData mesh;
         const char* file;
-        Error::Code code;
         const char* message;
     } rows[] = {
-        {nan, "kept.obj", Error::NotSavable,
-         "vertex 2 is not finite, which OBJ cannot carry (PLY can)"},
-        {outOfRange, "kept.obj", Error::NotSavable,
-         "triangle 1 has vertex index 8 out of range (8 vertices)"},
-        {outOfRange, "a.ply", Error::NotSavable,
-         "triangle 1 has vertex index 8 out of range (8 vertices)"},
-        {shortPositions, "a.ply", Error::NotSavable, "positions and indices must come in threes"},
-        {shortIndices, "a.obj", Error::NotSavable, "positions and indices must come in threes"},
-        {Cube(), "missing/cube.obj", Error::WriteFailed, nullptr},
-        // The rename over a directory fails once the whole temporary file has been written.
-        {Cube(), "taken.ply", Error::WriteFailed, nullptr},
+        {nan, "kept.obj", "vertex 2 is not finite, which OBJ cannot carry (PLY can)"},
+        {outOfRange, "kept.obj", "triangle 1 has vertex index 8 out of range (8 vertices)"},
+        {outOfRange, "a.ply", "triangle 1 has vertex index 8 out of range (8 vertices)"},
+        {shortPositions, "a.ply", "positions and indices must come in threes"},
+        {shortIndices, "a.obj", "positions and indices must come in threes"},
     };
     for (const auto& row : rows) {
         const std::string path = (directory.path() / row.file).string();
         const Error error = WriteMeshFile(row.mesh, path, *FormatFromPath(path));
-        EXPECT_EQ(error.code, row.code) << error.description();
-        EXPECT_EQ(error.path, path);
-        if (row.message)
-            EXPECT_EQ(error.message, row.message);
+        EXPECT_EQ(error.code, Error::NotSavable);
+        EXPECT_EQ(error.description(), path + ": " + row.message);
     }
-    EXPECT_EQ(Entries(directory.path()), (std::vector<std::string>{"kept.obj", "taken.ply"}));
+    EXPECT_EQ(Entries(directory.path()), std::vector<std::string>{"kept.obj"});
     EXPECT_EQ(ReadBytes(kept), "old content");
 }
 
-// ---- reading: files that must read ----
+// ---- reading: files that must read and files that must not ----
 
-struct GoodFile {
+struct MeshFile {
+    MeshFile(const char* n, std::string c, std::string e, MeshData m = {})
+        : name(n), content(std::move(c)), error(std::move(e)), mesh(std::move(m)) {}
     const char* name;
     std::string content;
+    std::string error;  // a part of the message; empty for a file that reads as mesh
     MeshData mesh;
 };
-
-void PrintTo(const GoodFile& row, std::ostream* out) {
-    *out << row.name;
-}
-
 const std::vector<float> kSquare = {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0};
 const std::vector<float> kTriangle = {0, 0, 0, 1, 0, 0, 0, 1, 0};
 const MeshData kSquareMesh = {kSquare, {0, 1, 2, 0, 2, 3}};
@@ -267,7 +247,7 @@ std::string PlyHeader(const std::string& format, const std::string& elements) {
     return "ply\nformat " + format + " 1.0\n" + elements + "end_header\n";
 }
 
-std::vector<GoodFile> GoodFiles() {
+std::vector<MeshFile> GoodFiles() {
     // Normals, colours and a list on each vertex, faces with flags and texture coordinates,
     // and elements of other kinds before, between and after.
     PlyBody extra;
@@ -285,48 +265,40 @@ std::vector<GoodFile> GoodFiles() {
     for (float value : kSquare)
         bigEndian.Put(value);
     bigEndian.Put(std::uint8_t{4}, 0u, 1u, 2u, 3u);
-    PlyBody facesFirst;
-    facesFirst.Put(std::uint8_t{3}, 2u, 1u, 0u);
-    for (float value : kTriangle)
-        facesFirst.Put(value);
     const std::string ply = "binary_little_endian";
     // clang-format off
     return {
-        {"ObjPentagonFan", "v 0 0 0\nv 1 0 0\nv 2 1 0\nv 1 2 0\nv 0 1 0\nf 1 2 3 4 5\n",
+        {"ObjPentagonFan", "v 0 0 0\nv 1 0 0\nv 2 1 0\nv 1 2 0\nv 0 1 0\nf 1 2 3 4 5\n", "",
          {{0, 0, 0, 1, 0, 0, 2, 1, 0, 1, 2, 0, 0, 1, 0}, {0, 1, 2, 0, 2, 3, 0, 3, 4}}},
         {"ObjNegativeIndices",
-         "v 9 9 9\nv 0 0 0\nv 1 0 0\nv 1 1 0\nf -3 -2 -1\nv 0 1 0\nf -4 -2 -1\n",
+         "v 9 9 9\nv 0 0 0\nv 1 0 0\nv 1 1 0\nf -3 -2 -1\nv 0 1 0\nf -4 -2 -1\n", "",
          {{9, 9, 9, 0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}, {1, 2, 3, 1, 3, 4}}},
         {"ObjSlashForms", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvn 0 0 1\n"
-         "f 1/1 2/2 3/1\nf 1//1 3//1 4//1\nf 1/2/1 2/1/1 4/2/1\nf 4/-1/-1 3// 2/1/\n",
+         "f 1/1 2/2 3/1\nf 1//1 3//1 4//1\nf 1/2/1 2/1/1 4/2/1\nf 4/-1/-1 3// 2/1/\n", "",
          {kSquare, {0, 1, 2, 0, 2, 3, 0, 1, 3, 3, 2, 1}}},
-        {"ObjCommentsAndIgnoredStatements", "# made by hand\nmtllib scene.mtl\no Square\ng side\n"
-         "s off\nusemtl red\n\n   \t\nv 0 0 0 # origin\nv 1 0 0\nv\t1 1 0\nv 0 1 0\nvp 0.5\n"
-         "l 1 2\np 3\nf 1 2 3 # first\n#f 9 9 9\nf 1 3 4\n", kSquareMesh},
-        {"ObjExtraValuesIgnored", "v 0 0 0 1\nv 1 0 0 1.0\nv 0 1 0 0.5 0.2 0.3\nf 1 2 3\n",
-         kTriangleMesh},
-        {"ObjCrLfTabsPlusSignsExponents",
-         "v +0 0e0 0\r\nv\t1.0E0\t-0.0\t.0\r\nv 0 +1e+0 0\r\nf 1 2 3\r\n",
-         {{0, 0, 0, 1, -0.0f, 0, 0, 1, 0}, {0, 1, 2}}},
-        {"ObjFaceBeforeItsVertices", "f 1 2 3\nv 0 0 0\nv 1 0 0\nv 0 1 0\n", kTriangleMesh},
-        {"ObjByteOrderMark", "\xEF\xBB\xBFv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", kTriangleMesh},
-        {"ObjNoFaces", "v 1 2 3\n", {{1, 2, 3}, {}}},
-        {"ObjNoFinalNewline", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3", kTriangleMesh},
+        // A byte order mark, comments, statements that carry nothing for a mesh, values past z,
+        // CR LF, tabs, signs and exponents, a face before its vertices and no final newline.
+        {"ObjToleratedForms", "\xEF\xBB\xBF# by hand\nmtllib a.mtl\no A\ng b\ns off\nusemtl c\n"
+         "\n \t\nf 1 2 3 # first\nv +0 0e0 0 1 # origin\r\nv\t1.0E0\t-0.0\t.0 1.0\r\n"
+         "v 1 +1e+0 0 0.5 0.2\nv 0 1 0\nvp 0.5\nl 1 2\np 3\n#f 9 9 9\nf 1 3 4", "",
+         {{0, 0, 0, 1, -0.0f, 0, 1, 1, 0, 0, 1, 0}, {0, 1, 2, 0, 2, 3}}},
+        {"ObjNoFaces", "v 1 2 3\n", "", {{1, 2, 3}, {}}},
         {"PlyAscii", PlyHeader("ascii", "comment by hand\nelement vertex 4\n" + kXyz +
-         "element face 1\nproperty list uchar int vertex_indices\n") +
-         "0 0 0\n1 0 0\n1 1 0\n0 1 0\n4 0 1 2 3\n", kSquareMesh},
+         "element face 1\nproperty list uchar int vertex_indices\n"
+         "element nothing 18446744073709551615\n") + "0 0 0\n1 0 0\n1 1 0\n0 1 0\n4 0 1 2 3\n", "",
+         kSquareMesh},
         {"PlyAsciiCrLfDoubleAndVertexIndex",
          "ply\r\nformat ascii 1.0\r\nelement vertex 3\r\nproperty double x\r\n"
          "property double y\r\nproperty double z\r\nelement face 1\r\n"
          "property list uint8 uint16 vertex_index\r\nend_header\r\n"
-         "0.0 0.0 0.0\r\n1.0 0.0 0.0\r\n0.0 1.0 0.0\r\n3 0 1 2\r\n", kTriangleMesh},
+         "0.0 0.0 0.0\r\n1.0 0.0 0.0\r\n0.0 1.0 0.0\r\n3 0 1 2\r\n", "", kTriangleMesh},
         {"PlyBigEndian", PlyHeader("binary_big_endian", "element vertex 4\n" + kXyz +
-         "element face 1\nproperty list uchar uint vertex_indices\n") + bigEndian.Bytes(),
+         "element face 1\nproperty list uchar uint vertex_indices\n") + bigEndian.Bytes(), "",
          kSquareMesh},
         {"PlyDoubleCoordinatesIntLists", PlyHeader(ply, "element vertex 3\nproperty float64 x\n"
          "property float64 y\nproperty float64 z\nelement face 1\n"
          "property list int int vertex_indices\n") +
-         PlyBody().Put(0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.1, 1.0, -2.5, 3, 0, 1, 2).Bytes(),
+         PlyBody().Put(0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.1, 1.0, -2.5, 3, 0, 1, 2).Bytes(), "",
          {{0, 0, 0, 1, 0, 0, static_cast<float>(0.1), 1, -2.5f}, {0, 1, 2}}},
         {"PlyIntegerCoordinatesAndFaceLookalikes", PlyHeader(ply, "element vertex 2\n"
          "property char x\nproperty short y\nproperty int z\nproperty uint id\n"
@@ -334,7 +306,7 @@ std::vector<GoodFile> GoodFiles() {
          "element faces 1\nproperty list uchar ushort vertex_indices\n") +
          PlyBody().Put(std::int8_t{-3}, std::int16_t{4}, -5, 7u, std::int8_t{1}, std::int16_t{-2},
                        3, 8u, std::uint8_t{3}, std::uint16_t{2}, std::uint16_t{1},
-                       std::uint16_t{0}).Bytes(),
+                       std::uint16_t{0}).Bytes(), "",
          {{-3, 4, -5, 1, -2, 3}, {}}},
         {"PlyExtraPropertiesAndElements", PlyHeader(ply, "obj_info made by hand\n"
          "element camera 2\nproperty float view\nelement vertex 4\nproperty float nx\n"
@@ -342,44 +314,13 @@ std::vector<GoodFile> GoodFiles() {
          "property uchar red\nproperty uchar green\nproperty uchar blue\nproperty float x\n"
          "property list uchar double weights\nelement face 2\nproperty int flags\n"
          "property list uchar uint vertex_indices\nproperty list uchar float texcoord\n"
-         "element edge 1\nproperty int vertex1\nproperty int vertex2\n") + extra.Bytes(),
+         "element edge 1\nproperty int vertex1\nproperty int vertex2\n") + extra.Bytes(), "",
          {kSquare, {0, 1, 2, 0, 2, 3, 0, 1, 3}}},
-        {"PlyFacesBeforeVertices", PlyHeader(ply, "element face 1\n"
-         "property list uchar uint vertex_indices\nelement vertex 3\n" + kXyz) +
-         facesFirst.Bytes(), {kTriangle, {2, 1, 0}}},
-        {"PlyVerticesOnly", PlyHeader("ascii", "element vertex 1\n" + kXyz) + "1 2 3\n",
-         {{1, 2, 3}, {}}},
-        {"PlyEmptyElementOfHugeCount", PlyHeader("ascii", "element vertex 1\n" + kXyz +
-         "element nothing 18446744073709551615\n") + "1 2 3\n", {{1, 2, 3}, {}}},
     };
     // clang-format on
 }
 
-class GoodFileTest : public ::testing::TestWithParam<GoodFile> {};
-
-TEST_P(GoodFileTest, Reads) {
-    testfiles::TempDir directory;
-    const MeshReadResult read = ReadMeshFile(directory.Write("mesh", GetParam().content).string());
-    ASSERT_TRUE(read) << read.error.description();
-    ExpectSameMesh(read.mesh, GetParam().mesh);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, GoodFileTest, ::testing::ValuesIn(GoodFiles()),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// ---- reading: files that must not ----
-
-struct BadFile {
-    const char* name;
-    std::string content;
-    std::string error;  // a part of the message
-};
-
-void PrintTo(const BadFile& row, std::ostream* out) {
-    *out << row.name;
-}
-
-std::vector<BadFile> BadFiles() {
+std::vector<MeshFile> BadFiles() {
     const std::string triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
     const std::string asciiHeader =
         PlyHeader("ascii", "element vertex 3\n" + kXyz +
@@ -399,7 +340,6 @@ std::vector<BadFile> BadFiles() {
     // clang-format off
     return {
         {"ObjBadNumber", "v 0 0 0\nv 1 0 0\nv 0 x 0\n", "line 3: bad number 'x'"},
-        {"ObjNumberOutOfFloatRange", "v 0 0 1e39\n", "line 1: bad number '1e39'"},
         {"ObjShortVertex", "v 0 0\n", "line 1: a vertex needs x, y and z"},
         {"ObjIndexOutOfRange", triangle + "f 1 2 3\nf 1 2 4\nf 1 2 3\n",
          "line 5: vertex index 4 out of range (3 vertices)"},
@@ -409,7 +349,6 @@ std::vector<BadFile> BadFiles() {
          "line 4: relative index"},
         {"ObjIndexZero", triangle + "f 0 1 2\n", "line 4: bad face vertex '0'"},
         {"ObjIndexNotANumber", triangle + "f 1 2 three\n", "bad face vertex 'three'"},
-        {"ObjIndexTooLarge", triangle + "f 1 2 99999999999999999999\n", "bad face vertex"},
         {"ObjTooManySlashes", triangle + "f 1 2 3/1/1/1\n", "bad face vertex '3/1/1/1'"},
         {"ObjBadTextureIndex", triangle + "f 1 2/x 3\n", "bad face vertex '2/x'"},
         {"ObjTwoVertexFace", triangle + "f 1 2\n", "line 4: a face needs at least 3 vertices"},
@@ -417,8 +356,6 @@ std::vector<BadFile> BadFiles() {
          "line 4: 'vertex' is not an OBJ statement"},
         {"ObjBinaryData", std::string("v 0 0 0\n\x01\x02\0\x7f", 12), "line 2: binary data"},
         {"EmptyFile", "", "empty file"},
-        {"PlyWrongMagic", "plx" + binary("3", "1").substr(3) + body,
-         "line 1: 'plx' is not an OBJ statement"},
         {"PlyMagicWithoutNewline", "ply format ascii 1.0\nend_header\n",
          "'ply' is not an OBJ statement"},
         {"PlyUnknownEncoding", PlyHeader("binary_middle_endian", ""),
@@ -459,9 +396,6 @@ std::vector<BadFile> BadFiles() {
          "face 0: vertex_indices has a bad list count"},
         {"PlyAsciiTwoVertexFace", ascii + "2 0 1\n", "face 0: a face of 2 vertices"},
         {"PlyAsciiTruncated", ascii + "3 0 1", "the file ends inside face 0"},
-        {"PlyBinaryIndexOutOfRange",
-         binary("3", "1") + points + PlyBody().Put(std::uint8_t{3}, 0u, 1u, 7u).Bytes(),
-         "face 0: vertex index 7 out of range (3 vertices)"},
         {"PlyBinaryDoubleOutOfFloatRange", PlyHeader("binary_little_endian", "element vertex 1\n"
          "property float x\nproperty double y\nproperty float z\n") +
          PlyBody().Put(1.0f, 1e300, 1.0f).Bytes(), "vertex 0: y is not a double that fits a float"},
@@ -469,10 +403,6 @@ std::vector<BadFile> BadFiles() {
          "element vertex declares 1000000000 entries, more than the file's 49 body bytes can hold"},
         {"PlyVertexCountBeyond32Bits", binary("18446744073709551615", "1") + body,
          "18446744073709551615 vertices, more than 4294967295"},
-        {"PlyHugeFaceCount", binary("3", "4000000000") + body,
-         "element face declares 4000000000 entries"},
-        {"PlyAsciiHugeCount", PlyHeader("ascii", "element vertex 100\n" + kXyz) + "0 0 0\n",
-         "element vertex declares 100 entries"},
         {"PlyHugeList",
          binary("3", "1") + points + PlyBody().Put(std::uint8_t{255}, 0u, 1u, 2u).Bytes(),
          "face 0: vertex_indices declares 255 items, more than the rest of the file holds"},
@@ -480,28 +410,32 @@ std::vector<BadFile> BadFiles() {
          "property list uint double weights\n") +
          PlyBody().Put(0.f, 0.f, 0.f, 0xFFFFFFFFu, 1.0).Bytes(),
          "vertex 0: weights declares 4294967295 items"},
-        {"PlyBinaryTruncated", binary("3", "1") + body.substr(0, body.size() - 1),
-         "face 0: vertex_indices declares 3 items, more than the rest of the file holds"},
     };
     // clang-format on
 }
 
-class BadFileTest : public ::testing::TestWithParam<BadFile> {};
+class MeshFileTest : public ::testing::TestWithParam<MeshFile> {};
 
-TEST_P(BadFileTest, FailsWithAClearError) {
+TEST_P(MeshFileTest, ReadsOrFailsWithAClearError) {
     testfiles::TempDir directory;
     const std::string path = directory.Write("mesh", GetParam().content).string();
     const MeshReadResult read = ReadMeshFile(path);
+    ExpectSameMesh(read.mesh, GetParam().mesh);
+    if (GetParam().error.empty()) {
+        EXPECT_TRUE(read) << read.error.description();
+        return;
+    }
     EXPECT_EQ(read.error.code, Error::Malformed);
     EXPECT_EQ(read.error.path, path);
     const std::string said =
         (read.error.line ? "line " + std::to_string(read.error.line) + ": " : "") +
         read.error.message;
     EXPECT_NE(said.find(GetParam().error), std::string::npos) << said;
-    ExpectSameMesh(read.mesh, {});
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, BadFileTest, ::testing::ValuesIn(BadFiles()),
+INSTANTIATE_TEST_SUITE_P(Good, MeshFileTest, ::testing::ValuesIn(GoodFiles()),
+                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Bad, MeshFileTest, ::testing::ValuesIn(BadFiles()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MeshReadTest, BinaryPlyCutAtEverySeventhByte) {
@@ -570,89 +504,70 @@ std::uint64_t Digest(const std::vector<std::uint32_t>& values) {
     return sum;
 }
 
-// Prints "<points> <triangles> <other cells> <position digest> <index digest>".
-const char* const kMeshioSummary = R"(
+// "read <file>" prints "<points> <triangles> <other cells> <position digest> <index digest>";
+// "write <file> <mode> <dtype>" writes a strip of two triangles and a quad, coordinates exact in
+// float and in decimal.
+const char* const kMeshio = R"(
 import sys, warnings
 warnings.simplefilter("ignore")
 import meshio, numpy as np
-m = meshio.read(sys.argv[1])
-p = np.ascontiguousarray(m.points, dtype=np.float32).reshape(-1)
-t = [c.data for c in m.cells if c.type == "triangle"]
-t = np.concatenate(t).astype(np.uint64).reshape(-1) if t else np.zeros(0, np.uint64)
-other = sum(len(c.data) for c in m.cells if c.type != "triangle")
-def digest(v):
-    return int((v.astype(np.uint64) * np.arange(1, v.size + 1, dtype=np.uint64)).sum(dtype=np.uint64))
-print(len(m.points), t.size // 3, other, digest(p.view(np.uint32)), digest(t))
+if sys.argv[1] == "read":
+    m = meshio.read(sys.argv[2])
+    p = np.ascontiguousarray(m.points, dtype=np.float32).reshape(-1)
+    t = [c.data for c in m.cells if c.type == "triangle"]
+    t = np.concatenate(t).astype(np.uint64).reshape(-1) if t else np.zeros(0, np.uint64)
+    other = sum(len(c.data) for c in m.cells if c.type != "triangle")
+    def digest(v):
+        w = np.arange(1, v.size + 1, dtype=np.uint64)
+        return int((v.astype(np.uint64) * w).sum(dtype=np.uint64))
+    print(len(m.points), t.size // 3, other, digest(p.view(np.uint32)), digest(t))
+else:
+    p = [[0, 0, 0], [1.5, 0, -0.25], [1.5, 2, 0], [0, 2, 8], [3, 0, 1], [3, 2, -1e-3]]
+    points = np.array(p, dtype=sys.argv[4])
+    cells = [("triangle", np.array([[0, 1, 2], [0, 2, 3]])), ("quad", np.array([[1, 4, 5, 2]]))]
+    meshio.write_points_cells(sys.argv[2], points, cells, **({"binary": sys.argv[3] == "binary"}
+                              if sys.argv[2].endswith(".ply") else {}))
 )";
 
-TEST(IndependentCheckTest, MeshioReadsWhatWeWrite) {
+TEST(IndependentCheckTest, MeshioReadsWhatWeWriteAndWeReadWhatItWrites) {
     const std::string& python = PythonWithMeshio();
     if (python.empty())
         GTEST_SKIP() << "no python3 with meshio (Debian: python3-meshio)";
     testfiles::TempDir directory;
-    const std::string script = directory.Write("summary.py", kMeshioSummary).string();
+    const std::string script = python + " '" + directory.Write("m.py", kMeshio).string() + "' ";
     for (const MeshData& mesh : {Cube(), Grid(224)}) {
         for (const char* name : {"ours.obj", "ours.ply"}) {
-            SCOPED_TRACE(name);
             const std::string path = (directory.path() / name).string();
             ASSERT_FALSE(WriteMeshFile(mesh, path, *FormatFromPath(path)));
-            const CommandOutput output = RunCommand(python + " '" + script + "' '" + path + "'");
+            const CommandOutput output = RunCommand(script + "read '" + path + "'");
             ASSERT_TRUE(output.ok) << output.text;
             EXPECT_EQ(output.text, std::to_string(mesh.positions.size() / 3) + " " +
                                        std::to_string(mesh.indices.size() / 3) + " 0 " +
                                        std::to_string(Digest(Bits(mesh.positions))) + " " +
-                                       std::to_string(Digest(mesh.indices)) + "\n");
+                                       std::to_string(Digest(mesh.indices)) + "\n")
+                << name;
         }
     }
-}
-
-TEST(IndependentCheckTest, WeReadWhatMeshioWrites) {
-    const std::string& python = PythonWithMeshio();
-    if (python.empty())
-        GTEST_SKIP() << "no python3 with meshio (Debian: python3-meshio)";
-    testfiles::TempDir directory;
-    // A strip of two triangles and a quad, coordinates exact in float and in decimal.
-    const std::string script = directory
-                                   .Write("write.py", R"(
-import sys, warnings
-warnings.simplefilter("ignore")
-import meshio, numpy as np
-points = np.array([[0, 0, 0], [1.5, 0, -0.25], [1.5, 2, 0], [0, 2, 8], [3, 0, 1], [3, 2, -1e-3]],
-                  dtype=sys.argv[3])
-cells = [("triangle", np.array([[0, 1, 2], [0, 2, 3]])), ("quad", np.array([[1, 4, 5, 2]]))]
-meshio.write_points_cells(sys.argv[1], points, cells, **({"binary": sys.argv[2] == "binary"}
-                          if sys.argv[1].endswith(".ply") else {}))
-)")
-                                   .string();
     const MeshData expected = {
         {0, 0, 0, 1.5f, 0, -0.25f, 1.5f, 2, 0, 0, 2, 8, 3, 0, 1, 3, 2, -1e-3f},
         {0, 1, 2, 0, 2, 3, 1, 4, 5, 1, 5, 2}};
     for (const char* variant : {"meshio.obj text float64", "ascii.ply ascii float64",
                                 "binary.ply binary float64", "binary32.ply binary float32"}) {
-        SCOPED_TRACE(variant);
         const std::string path = (directory.path() / variant).string();
-        const std::string file = path.substr(0, path.find(' '));
-        const CommandOutput output = RunCommand(python + " '" + script + "' " + path + " 2>&1");
+        const CommandOutput output = RunCommand(script + "write " + path + " 2>&1");
         ASSERT_TRUE(output.ok) << output.text;
-        const MeshReadResult read = ReadMeshFile(file);
-        ASSERT_TRUE(read) << read.error.description();
+        const MeshReadResult read = ReadMeshFile(path.substr(0, path.find(' ')));
+        ASSERT_TRUE(read) << variant << ": " << read.error.description();
         ExpectSameMesh(read.mesh, expected);
     }
 }
 
-// The number after "<label>:" in assimp's report, if any.
+// The number after "<label>:" at the start of a line of assimp's report, if any.
 std::optional<std::uint64_t> AssimpCount(const std::string& report, const std::string& label) {
-    std::istringstream lines(report);
-    for (std::string line; std::getline(lines, line);) {
-        const std::size_t at = line.find_first_not_of(" \t");
-        if (at == std::string::npos || line.compare(at, label.size() + 1, label + ":") != 0)
-            continue;
-        std::istringstream rest(line.substr(at + label.size() + 1));
-        std::uint64_t count = 0;
-        if (rest >> count)
-            return count;
-    }
-    return std::nullopt;
+    std::smatch match;
+    if (!std::regex_search(report, match, std::regex("(^|\n)[ \t]*" + label + ":[ \t]*(\\d+)")))
+        return std::nullopt;
+    return std::stoull(match[2]);
 }
 
 TEST(IndependentCheckTest, AssimpAcceptsWhatWeWrite) {
