@@ -63,9 +63,7 @@ TEST_P(JsonWrittenFormTest, IsExactlyTheCanonicalText) {
     EXPECT_EQ(WriteContentJson(*OneProperty(c.value), {0}), Doc(Prop(c.type, c.json)) + "\n");
 }
 
-using Shapes = std::vector<SmartPtr<Shape>>;
 const double kInf = std::numeric_limits<double>::infinity();
-const double kNan = std::numeric_limits<double>::quiet_NaN();
 
 // clang-format off
 const std::vector<WrittenCase> kWritten = {
@@ -80,7 +78,6 @@ const std::vector<WrittenCase> kWritten = {
     {std::numeric_limits<float>::quiet_NaN(), "float", R"("nan")"},
     {-std::numeric_limits<float>::quiet_NaN(), "float", R"("-nan")"},
     {std::bit_cast<float>(0x7f800001u), "float", "\"nan(0x1)\""},
-    {-std::numeric_limits<float>::infinity(), "float", R"("-inf")"},
     {1e300, "double", "1e+300"},
     {2.5e-308, "double", "2.5e-308"},
     {123456789012345680000.0, "double", "123456789012345683968.0"},
@@ -92,26 +89,22 @@ const std::vector<WrittenCase> kWritten = {
     {Symbol(std::string_view("nul\0", 4)), "string", R"("nul\u0000")"},
     {Symbol("bad\xFF"), "string", "\"bad\xEF\xBF\xBD\""},
     {Color(0xff8000ffu), "color", R"("#ff8000ff")"},
-    {DHex{0xfedcba9876543210}, "dhex", R"("0xfedcba9876543210")"},
     {DVec2{1, -0.0}, "dvec2", "[1.0,-0.0]"},
-    {DVec3{0.5, kInf, kNan}, "dvec3", R"([0.5,"inf","nan"])"},
+    {DVec3{0.5, kInf, std::numeric_limits<double>::quiet_NaN()}, "dvec3", R"([0.5,"inf","nan"])"},
     {DPoint2D{-1.5, 1e-300}, "dpoint2d", "[-1.5,1e-300]"},
     {FPoint3D{0.1f, 0, -0.0f}, "fpoint3d", "[0.1,0.0,-0.0]"},
-    {Location{{1, 2, 3}, {0, 0, 0, 1}, 2}, "location", "[1.0,2.0,3.0,0.0,0.0,0.0,1.0,2.0]"},
     {SmartPtr<Shape>(), "shape", "null"}, {SmartPtr<Image>(), "image", "null"},
     {MakeMeshShape({0, 0, 0, 1, -0.0f, 0, 0, 1, 0}, {0, 1, 2}), "shape",
      R"({"vertices":[[0.0,0.0,0.0],[1.0,-0.0,0.0],[0.0,1.0,0.0]],"triangles":[[0,1,2]]})"},
-    {Shapes{SmartPtr<Shape>()}, "shape[]", "[null]"},
+    {std::vector<SmartPtr<Shape>>{SmartPtr<Shape>()}, "shape[]", "[null]"},
     {std::vector<bool>{true, false}, "bool[]", "[true,false]"},
     {std::vector<std::int8_t>{-1, 2}, "int8[]", "[-1,2]"},
     {std::vector<float>{}, "float[]", "[]"},
     {std::vector<double>{1, kInf}, "double[]", R"([1.0,"inf"])"},
     {std::vector<Symbol>{"a", ""}, "string[]", R"(["a",""])"},
-    {std::vector<Color>{Color(1u)}, "color[]", R"(["#00000001"])"},
     {std::vector<DPoint2D>{{1, 2}, {3, 4}}, "dpoint2d[]", "[[1.0,2.0],[3.0,4.0]]"},
     {std::vector<Quaternion<float>>{{}}, "quat[]", "[[0.0,0.0,0.0,1.0]]"},
-    {std::vector<Location>{{}}, "location[]", "[[0.0,0.0,0.0,0.0,0.0,0.0,1.0,1.0]]"},
-    {std::vector<DHex>{{255}}, "dhex[]", R"(["0x00000000000000ff"])"}};
+    {std::vector<Location>{{}}, "location[]", "[[0.0,0.0,0.0,0.0,0.0,0.0,1.0,1.0]]"}};
 // clang-format on
 
 INSTANTIATE_TEST_SUITE_P(ContentJson, JsonWrittenFormTest, testing::ValuesIn(kWritten));
@@ -151,7 +144,6 @@ TEST(ContentJsonTest, TreesComeBackWholeInOrder) {
     for (std::size_t i = 0; i < image->GetPixelBytes(); ++i)
         image->GetPixels()[i] = std::uint8_t(i * 37);
     top->AddPropertyValue("i", image);
-    top->AddPropertyValue("j", SmartPtr<Image>(new Image(1, 1, PixelFormat::RGBA8)));
     for (const char* name : {"c", "a", "\"quoted\" \xC3\xA9", "a"}) {
         SerializedContentElement* child = top->StartContent(name);
         child->AddProperty(name, DVec2{1, 2});
@@ -165,21 +157,6 @@ TEST(ContentJsonTest, TreesComeBackWholeInOrder) {
         EXPECT_EQ(contentcompare::FirstDifference(*top, *back.tree), "");
         EXPECT_EQ(WriteContentJson(*back.tree, {indent}), text);
         EXPECT_FALSE(back.tree->GetChild(3)->IsOpen());
-    }
-}
-
-TEST(ContentJsonTest, FloatsAreReadFromTheirTextNotThroughADouble) {
-    // The only float (with its negative) whose shortest text, read as a double first, rounds to
-    // another float.
-    const std::uint32_t expected = 0x15ae43fd;
-    ASSERT_NE(std::bit_cast<std::uint32_t>(float(std::strtod("7.038531e-26", nullptr))), expected);
-    for (const char* value : {"7.038531e-26", "[7.038531e-26]"}) {
-        const bool array = value[0] == '[';
-        kestrel::LoadResult read = ReadContentJson(Doc(Prop(array ? "float[]" : "float", value)));
-        ASSERT_TRUE(read) << read.error.description();
-        const PropertyValue& got = read.tree->GetProperties()[0].value;
-        const float f = array ? std::get<std::vector<float>>(got)[0] : std::get<float>(got);
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(f), expected) << value;
     }
 }
 
@@ -208,6 +185,10 @@ const std::vector<AcceptedCase> kAccepted = {
     {"PropertiesAndChildrenAbsent", R"({"name":"figure"})", Doc("")},
     {"EscapesInStrings", R"({"name":"\u00e9\ud83d\ude00\/"})",
      "{\"name\":\"\xC3\xA9\xF0\x9F\x98\x80/\",\"properties\":[],\"children\":[]}"},
+    // The only float (with its negative) whose shortest text, read as a double first, rounds
+    // to another float.
+    {"FloatFromItsOwnText", One("float", "7.038531e-26"), One("float", "7.038531e-26")},
+    {"FloatItemFromItsOwnText", One("float[]", "[7.038531e-26]"), One("float[]", "[7.038531e-26]")},
     {"IntegerForFloat", One("float", "16777217"), One("float", "16777216.0")},
     {"NegativeIntegerZeroIsZero", One("double", "-0"), One("double", "0.0")},
     {"ExponentForDouble", One("double", "1E2"), One("double", "100.0")},
@@ -256,14 +237,13 @@ TEST_P(JsonBadInputTest, BuildsNothingAndSaysWhereAndWhy) {
     EXPECT_EQ(said.rfind(c.message, 0), 0u) << said;
     if (error.line != 0) {
         // Syntax errors are placed where nlohmann's own parser places them.
-        const std::string line = std::to_string(error.line);
-        const std::string column = std::to_string(error.column);
         EXPECT_EQ(c.text.rfind('\n', error.offset - 1) + 1 + error.column - 1, error.offset);
         try {
             const nlohmann::json parsed = nlohmann::json::parse(c.text);
             ADD_FAILURE() << "nlohmann accepts " << parsed.dump();
         } catch (const nlohmann::json::parse_error& e) {
-            EXPECT_NE(std::string(e.what()).find("line " + line + ", column " + column),
+            EXPECT_NE(std::string(e.what()).find("line " + std::to_string(error.line) +
+                                                 ", column " + std::to_string(error.column)),
                       std::string::npos)
                 << e.what() << " vs " << error.description();
         } catch (const nlohmann::json::exception&) {
@@ -409,7 +389,6 @@ TEST(ContentJsonTest, DeepDocumentsFailWithTheirPath) {
         path += "/children/0";
     EXPECT_EQ(read.error.place, path + "/properties/0");
     EXPECT_EQ(read.error.message, "missing member \"name\"");
-
     read = ReadContentJson(DeepDocument("{"));
     EXPECT_EQ(read.error.code, kestrel::Error::Malformed);
     EXPECT_EQ(read.error.line, 1u);

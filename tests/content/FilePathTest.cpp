@@ -12,16 +12,13 @@ namespace {
 
 namespace files = kestrel::files;
 
-TEST(FilePathTest, Utf8NamesSurviveTheWayThroughPaths) {
+// Directories and missing files are refused as the image, mesh and content tests show.
+TEST(FilePathTest, Utf8NamesSurviveAndFilesReadWhole) {
     const std::string name = "d\xC3\xA9j\xC3\xA0 \xE2\x82\xAC.xml";
     EXPECT_EQ(files::Utf8Of(files::PathOf(name)), name);
-}
-
-// Directories and missing files are refused as the image, mesh and content tests show.
-TEST(FilePathTest, ReadsRegularFilesWhole) {
     testfiles::TempDir dir;
     std::string text;
-    ASSERT_FALSE(files::ReadRegularFile(dir.Write("f.txt", std::string("a\0b", 3)).string(), text));
+    ASSERT_FALSE(files::ReadRegularFile(dir.Write(name, std::string("a\0b", 3)).string(), text));
     EXPECT_EQ(text, std::string("a\0b", 3));
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "content/ContentTestFiles.h"
 #include "imagemodules/ImageTestSupport.h"
 
 namespace {
@@ -34,17 +35,12 @@ TEST(ImageFilesTest, WrittenFilesReadBackTheSame) {
                     << name << ": " << back.error.description();
                 const Bytes bytes = ReadFile(path);
                 EXPECT_EQ(bytes[1], name[0] == 'x' ? 'P' : 'M');
-                if (name[0] == 'y') {
-                    EXPECT_TRUE(SameImage(image, Parse(*parser, bytes)));
-                }
+                EXPECT_TRUE(name[0] != 'y' || SameImage(image, Parse(*parser, bytes)));
             }
         }
     }
-    EXPECT_FALSE(WritePng(*MakeImage(4, 4, PixelFormat::RGB8), directory.File("z.png")));
-    EXPECT_EQ(ReadFile(directory.File("z.png"))[1], 'P');
-    std::vector<std::string> entries = directory.Entries();
-    std::sort(entries.begin(), entries.end());
-    EXPECT_EQ(entries, (std::vector<std::string>{"x.PNG", "y.Bmp", "z.png"}));
+    EXPECT_EQ(contentfiles::Listing(directory.path()),
+              (std::vector<std::string>{"x.PNG", "y.Bmp"}));
 }
 
 // Images that cannot be written, and names that say no format, write nothing.
@@ -130,7 +126,6 @@ TEST(ImageFilesTest, ReadErrorsSayWhatIsWrong) {
         EXPECT_EQ(read.error.path, c.path);
         EXPECT_EQ(read.error.message.rfind(c.message, 0), 0u) << read.error.message;
     }
-
     // Every truncation of a PNG fails with an error, but one that loses no more than the closing
     // IEND chunk (12 bytes), which stb does without.
     SmartPtr<Image> image = MakeImage(6, 6, PixelFormat::RGBA8);

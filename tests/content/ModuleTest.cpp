@@ -6,22 +6,18 @@
 #include <thread>
 #include <vector>
 
-#include "serializedContent/TestFiles.h"
+#include "content/ContentTestFiles.h"
 
 namespace {
 
+using contentfiles::Example;
 using kestrel::Error;
-
-std::string Example(const std::string& name) {
-    return std::string(KESTREL_EXAMPLES_DIR) + "/" + name;
-}
 
 std::string BuiltModule() {
     return std::string(KESTREL_LIBRARY_DIR) + "/" + kestrel::ModuleFileName();
 }
 
-// Failures say why and keep what the module said.
-TEST(ModuleTest, OpensBesideTheLibraryAndByPathAndLoads) {
+TEST(ModuleTest, OpensBesideTheLibraryAndByPathAndFailuresKeepWhatTheModuleSaid) {
     ASSERT_TRUE(kestrel::OpenModule());
     kestrel::ModuleResult opened = kestrel::OpenModule(BuiltModule());
     ASSERT_TRUE(opened) << opened.error.description();
@@ -29,7 +25,6 @@ TEST(ModuleTest, OpensBesideTheLibraryAndByPathAndLoads) {
     kestrel::LoadResult loaded = opened.module.Load(Example("assembly.xml"));
     ASSERT_TRUE(loaded) << loaded.error.description();
     EXPECT_EQ(loaded.tree->GetName(), std::string("figure"));
-
     testfiles::TempDir dir;
     kestrel::LoadResult malformed = opened.module.Load(dir.Write("bad.xml", "<a><b></a>").string());
     EXPECT_EQ(malformed.error.code, Error::Malformed);
