@@ -38,10 +38,9 @@ std::vector<fs::path> Documents() {
     for (const fs::path& dir :
          {data / "check", fs::path(KESTREL_EXAMPLES_DIR), data / "../../fuzz/corpus/document",
           data / "../../fuzz/corpus/json", data / "../../fuzz/regressions/document"}) {
-        for (const auto& entry : fs::directory_iterator(dir)) {
+        for (const auto& entry : fs::directory_iterator(dir))
             if (entry.is_regular_file() && entry.path().filename() != ".gitkeep")
                 files.push_back(entry.path());
-        }
     }
     return files;
 }

@@ -44,8 +44,6 @@ std::string One(const std::string& type, const std::string& value) {
 }
 const char* const kV = "/properties/0/value";
 
-// ---- Written forms ------------------------------------------------------------------------------
-
 struct WrittenCase {
     PropertyValue value;
     const char* type;
@@ -189,6 +187,7 @@ const std::vector<AcceptedCase> kAccepted = {
     // to another float.
     {"FloatFromItsOwnText", One("float", "7.038531e-26"), One("float", "7.038531e-26")},
     {"FloatItemFromItsOwnText", One("float[]", "[7.038531e-26]"), One("float[]", "[7.038531e-26]")},
+    {"NullImage", One("image", "null"), One("image", "null")},
     {"IntegerForFloat", One("float", "16777217"), One("float", "16777216.0")},
     {"NegativeIntegerZeroIsZero", One("double", "-0"), One("double", "0.0")},
     {"ExponentForDouble", One("double", "1E2"), One("double", "100.0")},
@@ -273,6 +272,7 @@ const std::vector<BadCase> kBad = {
      "duplicate member \"name\""},
     {"DuplicateInValue", One("uint8", R"({"a":1,"a":2})"), "/properties/0/value/a",
      "duplicate member \"a\""},
+    {"ChildrenNotAnArray", R"({"name":"f","children":null})", "/children", "expected an array"},
     {"PropertiesNotAnArray", R"({"name":"f","properties":{}})", "/properties", "expected an array"},
     {"ChildNotAnObject", R"({"name":"f","children":[{"name":"a"},"b"]})", "/children/1",
      "expected an object"},
@@ -280,6 +280,7 @@ const std::vector<BadCase> kBad = {
      R"({"name":"f","children":[{"name":"a"},{"name":"b","children":[{"name":"c"},{"name":2}]}]})",
      "/children/1/children/1/name", "expected a string"},
     // Properties.
+    {"PropertyNotAnObject", Doc("[]"), "/properties/0", "expected an object"},
     {"PropertyMissingValue", Doc(R"({"name":"p","type":"bool"})"), "/properties/0",
      "missing member \"value\""},
     {"SecondPropertyTypeNotAString",

@@ -120,8 +120,7 @@ TEST(MeshRoundTripTest, EveryMeshInEveryFormatItCarries) {
                                0x80000000u, 0x00000001u, 0x3F800000u, 0xC2F6E979u})
         nonFinite.positions.push_back(std::bit_cast<float>(bits));
     nonFinite.indices = {0, 1, 2};
-    const MeshData grid = Grid(224);
-    ASSERT_GE(grid.indices.size() / 3, 100000u);
+    const MeshData grid = Grid(224);  // over 100,000 triangles
     const struct {
         const char* name;
         MeshData mesh;
@@ -425,6 +424,7 @@ TEST(MeshReadTest, BinaryPlyCutAtEverySeventhByte) {
         EXPECT_TRUE(read.mesh.positions.empty() && read.mesh.indices.empty());
     }
     EXPECT_GT(cuts, 50);
+    EXPECT_EQ(ReadMeshFile(directory.path().string()).error.code, Error::NotRegularFile);
 }
 
 // ---- independent readers and writers ----
