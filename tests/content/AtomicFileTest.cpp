@@ -5,30 +5,17 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <vector>
 
-#include "serializedContent/TestFiles.h"
+#include "content/ContentTestFiles.h"
 
 namespace {
 
+using contentfiles::Listing;
+using contentfiles::ReadFile;
 using kestrel::Error;
 using kestrel::files::WriteFileAtomically;
-
-std::string Read(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::size_t Entries(const std::filesystem::path& directory) {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory))
-        ++count;
-    return count;
-}
 
 // New and replaced files hold exactly what was written, and no temporary file stays behind.
 TEST(AtomicFileTest, WritesNewAndReplacedFilesAndLeavesNothingElse) {
@@ -42,10 +29,10 @@ TEST(AtomicFileTest, WritesNewAndReplacedFilesAndLeavesNothingElse) {
         lastReported = done;
         return true;
     }));
-    EXPECT_EQ(Read(fresh), "hello");
-    EXPECT_EQ(Read(old), big);
+    EXPECT_EQ(ReadFile(fresh), "hello");
+    EXPECT_EQ(ReadFile(old), big);
     EXPECT_EQ(lastReported, big.size());
-    EXPECT_EQ(Entries(dir.path()), 2u);
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"new.txt", "old.txt"}));
 }
 
 // A failed or abandoned write leaves the target as it was, and says why and where.
@@ -61,18 +48,15 @@ TEST(AtomicFileTest, FailuresLeaveTheTargetUntouched) {
     const Error stopped =
         WriteFileAtomically(kept, std::string(3 << 20, 'x'), [](std::uint64_t) { return false; });
     EXPECT_EQ(stopped.code, Error::Cancelled);
-    EXPECT_EQ(Read(kept), "kept");
-
+    EXPECT_EQ(ReadFile(kept), "kept");
     const Error directory = WriteFileAtomically(dir.path().string(), "x");
     EXPECT_EQ(directory.code, Error::WriteFailed);
     EXPECT_EQ(directory.description(), dir.path().string() + ": is a directory");
-
     const std::string missing = (dir.path() / "missing" / "x.txt").string();
     const Error nowhere = WriteFileAtomically(missing, "x");
-    EXPECT_EQ(nowhere.path, missing);
-    EXPECT_EQ(nowhere.message.rfind("cannot create a temporary file beside it: ", 0), 0u)
-        << nowhere.message;
-    EXPECT_EQ(Entries(dir.path()), 1u);
+    const std::string said = nowhere.description();
+    EXPECT_EQ(said.rfind(missing + ": cannot create a temporary file beside it: ", 0), 0u) << said;
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"kept.txt"});
 }
 
 TEST(AtomicFileTest, AReplacedFileKeepsItsPermissions) {

@@ -4,17 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "content/ContentTestFiles.h"
 #include "geometry/MeshBuilder.h"
 #include "geometry/ValueComponents.h"
 #include "geometry/ValueText.h"
@@ -38,10 +38,9 @@ std::vector<fs::path> Documents() {
     for (const fs::path& dir :
          {data / "check", fs::path(KESTREL_EXAMPLES_DIR), data / "../../fuzz/corpus/document",
           data / "../../fuzz/corpus/json", data / "../../fuzz/regressions/document"}) {
-        for (const auto& entry : fs::directory_iterator(dir)) {
+        for (const auto& entry : fs::directory_iterator(dir))
             if (entry.is_regular_file() && entry.path().filename() != ".gitkeep")
                 files.push_back(entry.path());
-        }
     }
     return files;
 }
@@ -51,9 +50,7 @@ std::vector<fs::path> Documents() {
 // number may not arrive as infinity or zero unless it is one.
 template <class T>
 bool ValueKept(std::string_view text, const T& loaded) {
-    using Traits = PropertyTraits<T>;
-    using Kind = typename Traits::KindType;
-    typename Kind::Value meant{};
+    typename PropertyTraits<T>::KindType::Value meant{};
     if constexpr (std::is_same_v<T, Symbol>) {
         return text == loaded.view();
     } else if constexpr (std::is_same_v<T, Color>) {
@@ -61,15 +58,13 @@ bool ValueKept(std::string_view text, const T& loaded) {
     } else {
         if (!ParseValueText(text, meant))
             return false;
-        std::istringstream tokens{std::string(text)};
+        // The numbers as written, read exactly; commas separate them as spaces do.
+        std::string spaced(text);
+        std::replace(spaced.begin(), spaced.end(), ',', ' ');
+        std::istringstream tokens(spaced);
         std::vector<long double> exact;
-        for (std::string token; tokens >> token;) {
-            for (std::size_t comma; (comma = token.find(',')) != std::string::npos;)
-                token[comma] = ' ';
-            std::istringstream parts(token);
-            for (std::string part; parts >> part;)
-                exact.push_back(std::strtold(part.c_str(), nullptr));
-        }
+        for (std::string token; tokens >> token;)
+            exact.push_back(std::strtold(token.c_str(), nullptr));
         if constexpr (std::is_same_v<T, bool>) {
             return meant == loaded;
         } else if constexpr (std::is_integral_v<T>) {
@@ -78,16 +73,16 @@ bool ValueKept(std::string_view text, const T& loaded) {
             return exact.size() == 1 &&
                    (exact[0] == value || (std::is_unsigned_v<T> && exact[0] == value - bits));
         } else {
-            std::vector<double> read, components;
-            if constexpr (std::is_floating_point_v<T>) {
-                read = {meant};
-                components = {loaded};
-            } else {
-                for (const auto* component : Components(meant))
-                    read.push_back(*component);
-                for (const auto* component : Components(loaded))
-                    components.push_back(*component);
-            }
+            auto all = []<class V>(const V& v) {
+                std::vector<double> out;
+                if constexpr (std::is_floating_point_v<V>)
+                    out.push_back(v);
+                else
+                    for (const auto* component : Components(v))
+                        out.push_back(*component);
+                return out;
+            };
+            const std::vector<double> read = all(meant), components = all(loaded);
             for (std::size_t i = 0; i < components.size() && i < exact.size(); ++i) {
                 if (!(read[i] == components[i] ||
                       (std::isnan(read[i]) && std::isnan(components[i]))) ||
@@ -121,11 +116,8 @@ bool ShapeKept(const XmlElem& element, const Shape& shape) {
         Records(*element.GetChild(0)) != mesh.positions.size() / 3 ||
         Records(*element.GetChild(1)) != mesh.indices.size() / 3)
         return false;
-    for (std::uint32_t index : mesh.indices) {
-        if (index >= mesh.positions.size() / 3)
-            return false;
-    }
-    return true;
+    return std::all_of(mesh.indices.begin(), mesh.indices.end(),
+                       [&](std::uint32_t index) { return index < mesh.positions.size() / 3; });
 }
 
 // Whether one property element arrived as property with everything it says.
@@ -199,112 +191,79 @@ bool AllArrived(const XmlElem& root, const SerializedContentElement& top) {
     return true;
 }
 
-struct Tally {
-    std::size_t documents = 0, agreements = 0, malformed = 0, json = 0, kept = 0;
-};
-
-// Checks and loads one document, and counts whether the two agree.
-void Compare(const std::string& text, const std::string& what, Tally& tally) {
+// Checks and loads one document, expects the two to agree, and says whether it was kept whole.
+bool Compare(const std::string& text, const std::string& what) {
     bool errors = false;
     for (const auto& finding : kestrel::check::CheckDocument(text, {}))
         errors |= finding.severity == kestrel::check::Severity::Error;
     bool keeps = false;
     const std::size_t first = text.find_first_not_of(" \t\r\n");
     if (first < text.size() && text[first] == '{') {
-        ++tally.json;
         keeps = static_cast<bool>(kestrel::json::ReadContentJson(text));
     } else if (const XmlParseResult parsed = ParseXmlDocument(text, false); !parsed) {
-        ++tally.malformed;
         EXPECT_FALSE(kestrel::LoadText(text)) << what;
     } else if (const kestrel::LoadResult loaded = kestrel::LoadText(text)) {
         const kestrel::LoadResult again = kestrel::LoadText(kestrel::SaveText(*loaded.tree));
         keeps = again && kestrel::diff::DiffContent(*loaded.tree, *again.tree).empty() &&
                 AllArrived(*parsed.root, *loaded.tree);
     }
-    ++tally.documents;
-    tally.kept += keeps;
-    tally.agreements += errors != keeps;
     EXPECT_NE(errors, keeps) << what;
+    return keeps;
 }
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+// The module's trace messages about refused documents would only fill the log.
+class CheckerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        OrbTracer::SetSink([](const TraceMessage&) {});
+    }
+    void TearDown() override { OrbTracer::SetSink({}); }
+};
 
-TEST(CheckerTest, FindsNoErrorExactlyWhenLoadSaveLoadKeepsTheDocument) {
-    OrbTracer::SetSink([](const TraceMessage&) {});
-    Tally tally;
-    for (const fs::path& path : Documents())
-        Compare(ReadText(path), path.string(), tally);
-    std::cout << tally.documents << " documents (" << tally.malformed << " not well-formed, "
-              << tally.json << " JSON), " << tally.kept << " kept whole, " << tally.agreements
-              << " agreements\n";
-    EXPECT_EQ(tally.agreements, tally.documents);
-    EXPECT_GT(tally.documents, 30u);
-    OrbTracer::SetSink({});
-}
-
-// Each value of each well-formed document in turn replaced by texts at the edges of the types.
-TEST(CheckerTest, AgreesOnEdgeValuesInEveryProperty) {
-    OrbTracer::SetSink([](const TraceMessage&) {});
-    const char* const edges[] = {"",
-                                 " 7 ",
-                                 "abc",
-                                 "300",
-                                 "-1",
-                                 "-129",
-                                 "65536",
-                                 "4294967295",
-                                 "-2147483649",
-                                 "18446744073709551615",
-                                 "1e40",
-                                 "1e-50",
-                                 "1e999",
-                                 "-1e-400",
-                                 "inf",
-                                 "nan(0x1)",
-                                 "1,2",
-                                 "1 2 3",
-                                 "#fff",
-                                 "0x10",
-                                 "TRUE",
-                                 "1 2 3 0 0 0 1 1e39"};
-    Tally tally;
+// Every document as it is, and each value of each well-formed one in turn replaced by texts at
+// the edges of the types.
+TEST_F(CheckerTest, FindsNoErrorExactlyWhenLoadSaveLoadKeepsTheDocument) {
+    std::vector<std::string> edges;
+    std::istringstream list(
+        "| 7 |abc|300|-1|-129|65536|4294967295|-2147483649|18446744073709551615|"
+        "1e40|1e-50|1e999|-1e-400|inf|nan(0x1)|1,2|1 2 3|#fff|0x10|TRUE|"
+        "1 2 3 0 0 0 1 1e39");
+    for (std::string edge; std::getline(list, edge, '|');)
+        edges.push_back(edge);
+    std::size_t documents = 0, kept = 0, variants = 0;
     for (const fs::path& path : Documents()) {
-        const XmlParseResult parsed = ParseXmlDocument(ReadText(path), false);
-        if (!parsed)
-            continue;
-        std::vector<XmlElem*> values, pending{parsed.root.get()};
-        while (!pending.empty()) {
+        const std::string text = contentfiles::ReadFile(path);
+        ++documents;
+        kept += Compare(text, path.string());
+        const XmlParseResult parsed = ParseXmlDocument(text, false);
+        std::vector<XmlElem*> pending{parsed.root.get()};
+        while (parsed && !pending.empty()) {
             XmlElem* element = pending.back();
             pending.pop_back();
-            if (element->GetName() == Names().property && element->GetChildCount() == 0)
-                values.push_back(element);
             for (std::size_t i = 0; i < element->GetChildCount(); ++i)
                 pending.push_back(element->GetChild(i));
-        }
-        for (XmlElem* element : values) {
+            if (element->GetName() != Names().property || element->GetChildCount() != 0)
+                continue;
             const std::size_t value = element->FindAttribute(Names().value);
             const std::string original =
                 value == XmlElem::npos ? element->GetText() : element->GetAttributeText(value);
-            for (const char* edge : edges) {
+            auto set = [&](const std::string& text) {
                 if (value == XmlElem::npos)
-                    element->SetText(std::string(edge));
+                    element->SetText(text);
                 else
-                    element->SetAttribute(Names().value, edge);
-                Compare(WriteXml(*parsed.root), path.string() + " with " + edge, tally);
+                    element->SetAttribute(Names().value, text);
+            };
+            for (const std::string& edge : edges) {
+                set(edge);
+                Compare(WriteXml(*parsed.root), path.string() + " with " + edge);
             }
-            if (value == XmlElem::npos)
-                element->SetText(original);
-            else
-                element->SetAttribute(Names().value, original);
+            set(original);
+            variants += edges.size();
         }
     }
-    std::cout << tally.documents << " variants, " << tally.kept << " kept whole, "
-              << tally.agreements << " agreements\n";
-    EXPECT_EQ(tally.agreements, tally.documents);
-    OrbTracer::SetSink({});
+    EXPECT_GT(documents, 30u);
+    EXPECT_GT(kept, 10u);
+    EXPECT_GT(variants, 1000u);
 }
 
 }  // namespace

@@ -10,18 +10,13 @@
 #include <cstdlib>
 #include <limits>
 #include <ostream>
-#include <random>
 #include <string>
-#include <tuple>
-#include <type_traits>
 #include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "geometry/ValueComponents.h"
 #include "kernel/SerializedContentElement.h"
-#include "kestrel/values/ValueTraits.h"
 #include "serializedContent/ContentCompare.h"
 
 namespace {
@@ -44,17 +39,10 @@ std::string Doc(const std::string& properties) {
 std::string Prop(const std::string& type, const std::string& value) {
     return R"({"name":"p","type":")" + type + R"(","value":)" + value + "}";
 }
-
-template <class F>
-F FromBits(std::conditional_t<sizeof(F) == 4, std::uint32_t, std::uint64_t> bits) {
-    return std::bit_cast<F>(bits);
+std::string One(const std::string& type, const std::string& value) {
+    return Doc(Prop(type, value));
 }
-
-// The float whose shortest text, 7.038531e-26, rounds to another float when read as a double
-// first: with its negative, the only one where double rounding shows (found by trying them all).
-const std::uint32_t kDoubleRoundingFloat = 0x15ae43fd;
-
-// ---- Written forms ------------------------------------------------------------------------------
+const char* const kV = "/properties/0/value";
 
 struct WrittenCase {
     PropertyValue value;
@@ -73,78 +61,51 @@ TEST_P(JsonWrittenFormTest, IsExactlyTheCanonicalText) {
     EXPECT_EQ(WriteContentJson(*OneProperty(c.value), {0}), Doc(Prop(c.type, c.json)) + "\n");
 }
 
-using Shapes = std::vector<SmartPtr<Shape>>;
 const double kInf = std::numeric_limits<double>::infinity();
-const double kNan = std::numeric_limits<double>::quiet_NaN();
 
-INSTANTIATE_TEST_SUITE_P(
-    ContentJson, JsonWrittenFormTest,
-    testing::Values(
-        WrittenCase{true, "bool", "true"}, WrittenCase{false, "bool", "false"},
-        WrittenCase{std::int8_t{-128}, "int8", "-128"},
-        WrittenCase{std::uint8_t{255}, "uint8", "255"},
-        WrittenCase{std::int16_t{-32768}, "int16", "-32768"},
-        WrittenCase{std::uint16_t{65535}, "uint16", "65535"},
-        WrittenCase{std::int32_t{-2147483647 - 1}, "int32", "-2147483648"},
-        WrittenCase{std::uint32_t{4294967295u}, "uint32", "4294967295"},
-        WrittenCase{std::numeric_limits<std::int64_t>::min(), "int64", "-9223372036854775808"},
-        WrittenCase{std::numeric_limits<std::uint64_t>::max(), "uint64", "18446744073709551615"},
-        WrittenCase{1.0f, "float", "1.0"}, WrittenCase{-0.0f, "float", "-0.0"},
-        WrittenCase{0.1f, "float", "0.1"}, WrittenCase{1e10f, "float", "1e+10"},
-        WrittenCase{FLT_MAX, "float", "3.4028235e+38"},
-        WrittenCase{std::numeric_limits<float>::denorm_min(), "float", "1e-45"},
-        WrittenCase{std::numeric_limits<float>::quiet_NaN(), "float", R"("nan")"},
-        WrittenCase{-std::numeric_limits<float>::quiet_NaN(), "float", R"("-nan")"},
-        WrittenCase{FromBits<float>(0x7f800001), "float", "\"nan(0x1)\""},
-        WrittenCase{-std::numeric_limits<float>::infinity(), "float", R"("-inf")"},
-        WrittenCase{1.0, "double", "1.0"}, WrittenCase{-0.0, "double", "-0.0"},
-        WrittenCase{1e300, "double", "1e+300"}, WrittenCase{2.5e-308, "double", "2.5e-308"},
-        WrittenCase{123456789012345680000.0, "double", "123456789012345683968.0"},
-        WrittenCase{kInf, "double", R"("inf")"},
-        WrittenCase{FromBits<double>(0xfff0000000001234), "double", "\"-nan(0x1234)\""},
-        WrittenCase{Symbol(""), "string", R"("")"},
-        WrittenCase{Symbol("a\"b\\c/\n\t\x01\x7f \xC3\xA9"), "string",
-                    "\"a\\\"b\\\\c/\\n\\t\\u0001\x7f \xC3\xA9\""},
-        WrittenCase{Symbol(std::string_view("nul\0", 4)), "string", R"("nul\u0000")"},
-        WrittenCase{Symbol("bad\xFF"), "string", "\"bad\xEF\xBF\xBD\""},
-        WrittenCase{Color(0xff8000ffu), "color", R"("#ff8000ff")"},
-        WrittenCase{DHex{1}, "dhex", R"("0x0000000000000001")"},
-        WrittenCase{DHex{0xfedcba9876543210}, "dhex", R"("0xfedcba9876543210")"},
-        WrittenCase{DVec2{1, -0.0}, "dvec2", "[1.0,-0.0]"},
-        WrittenCase{DVec3{0.5, kInf, kNan}, "dvec3", R"([0.5,"inf","nan"])"},
-        WrittenCase{FVec3{1, 2, 3}, "fvec3", "[1.0,2.0,3.0]"},
-        WrittenCase{DPoint2D{-1.5, 1e-300}, "dpoint2d", "[-1.5,1e-300]"},
-        WrittenCase{DPoint3D{1, 2, 3}, "dpoint3d", "[1.0,2.0,3.0]"},
-        WrittenCase{FPoint3D{0.1f, 0, -0.0f}, "fpoint3d", "[0.1,0.0,-0.0]"},
-        WrittenCase{Quaternion<float>{}, "quat", "[0.0,0.0,0.0,1.0]"},
-        WrittenCase{Location{{1, 2, 3}, {0, 0, 0, 1}, 2}, "location",
-                    "[1.0,2.0,3.0,0.0,0.0,0.0,1.0,2.0]"},
-        WrittenCase{SmartPtr<Shape>(), "shape", "null"},
-        WrittenCase{SmartPtr<Image>(), "image", "null"},
-        WrittenCase{Shapes{SmartPtr<Shape>()}, "shape[]", "[null]"},
-        WrittenCase{std::vector<bool>{true, false}, "bool[]", "[true,false]"},
-        WrittenCase{std::vector<std::int8_t>{-1, 2}, "int8[]", "[-1,2]"},
-        WrittenCase{std::vector<std::uint8_t>{0, 255}, "uint8[]", "[0,255]"},
-        WrittenCase{std::vector<std::int16_t>{-300}, "int16[]", "[-300]"},
-        WrittenCase{std::vector<std::uint16_t>{300}, "uint16[]", "[300]"},
-        WrittenCase{std::vector<std::int32_t>{-7, 7}, "int32[]", "[-7,7]"},
-        WrittenCase{std::vector<std::uint32_t>{4294967295u}, "uint32[]", "[4294967295]"},
-        WrittenCase{std::vector<std::int64_t>{-1}, "int64[]", "[-1]"},
-        WrittenCase{std::vector<std::uint64_t>{18446744073709551615u}, "uint64[]",
-                    "[18446744073709551615]"},
-        WrittenCase{std::vector<float>{}, "float[]", "[]"},
-        WrittenCase{std::vector<double>{1, kInf}, "double[]", R"([1.0,"inf"])"},
-        WrittenCase{std::vector<Symbol>{"a", ""}, "string[]", R"(["a",""])"},
-        WrittenCase{std::vector<Color>{Color(1u)}, "color[]", R"(["#00000001"])"},
-        WrittenCase{std::vector<DPoint2D>{{1, 2}, {3, 4}}, "dpoint2d[]", "[[1.0,2.0],[3.0,4.0]]"},
-        WrittenCase{std::vector<DPoint3D>{{}}, "dpoint3d[]", "[[0.0,0.0,0.0]]"},
-        WrittenCase{std::vector<FPoint3D>{{}}, "fpoint3d[]", "[[0.0,0.0,0.0]]"},
-        WrittenCase{std::vector<DVec2>{{}}, "dvec2[]", "[[0.0,0.0]]"},
-        WrittenCase{std::vector<DVec3>{{}}, "dvec3[]", "[[0.0,0.0,0.0]]"},
-        WrittenCase{std::vector<FVec3>{{}}, "fvec3[]", "[[0.0,0.0,0.0]]"},
-        WrittenCase{std::vector<Quaternion<float>>{{}}, "quat[]", "[[0.0,0.0,0.0,1.0]]"},
-        WrittenCase{std::vector<Location>{{}}, "location[]", "[[0.0,0.0,0.0,0.0,0.0,0.0,1.0,1.0]]"},
-        WrittenCase{std::vector<DHex>{{255}}, "dhex[]", R"(["0x00000000000000ff"])"}));
+// clang-format off
+const std::vector<WrittenCase> kWritten = {
+    {true, "bool", "true"}, {false, "bool", "false"},
+    {std::int8_t{-128}, "int8", "-128"}, {std::uint8_t{255}, "uint8", "255"},
+    {std::int16_t{-32768}, "int16", "-32768"},
+    {std::numeric_limits<std::int64_t>::min(), "int64", "-9223372036854775808"},
+    {std::numeric_limits<std::uint64_t>::max(), "uint64", "18446744073709551615"},
+    {1.0f, "float", "1.0"}, {-0.0f, "float", "-0.0"}, {0.1f, "float", "0.1"},
+    {1e10f, "float", "1e+10"}, {FLT_MAX, "float", "3.4028235e+38"},
+    {std::numeric_limits<float>::denorm_min(), "float", "1e-45"},
+    {std::numeric_limits<float>::quiet_NaN(), "float", R"("nan")"},
+    {-std::numeric_limits<float>::quiet_NaN(), "float", R"("-nan")"},
+    {std::bit_cast<float>(0x7f800001u), "float", "\"nan(0x1)\""},
+    {1e300, "double", "1e+300"},
+    {2.5e-308, "double", "2.5e-308"},
+    {123456789012345680000.0, "double", "123456789012345683968.0"},
+    {kInf, "double", R"("inf")"},
+    {std::bit_cast<double>(0xfff0000000001234u), "double", "\"-nan(0x1234)\""},
+    {Symbol(""), "string", R"("")"},
+    {Symbol("a\"b\\c/\n\t\x01\x7f \xC3\xA9"), "string",
+     "\"a\\\"b\\\\c/\\n\\t\\u0001\x7f \xC3\xA9\""},
+    {Symbol(std::string_view("nul\0", 4)), "string", R"("nul\u0000")"},
+    {Symbol("bad\xFF"), "string", "\"bad\xEF\xBF\xBD\""},
+    {Color(0xff8000ffu), "color", R"("#ff8000ff")"},
+    {DVec2{1, -0.0}, "dvec2", "[1.0,-0.0]"},
+    {DVec3{0.5, kInf, std::numeric_limits<double>::quiet_NaN()}, "dvec3", R"([0.5,"inf","nan"])"},
+    {DPoint2D{-1.5, 1e-300}, "dpoint2d", "[-1.5,1e-300]"},
+    {FPoint3D{0.1f, 0, -0.0f}, "fpoint3d", "[0.1,0.0,-0.0]"},
+    {SmartPtr<Shape>(), "shape", "null"}, {SmartPtr<Image>(), "image", "null"},
+    {MakeMeshShape({0, 0, 0, 1, -0.0f, 0, 0, 1, 0}, {0, 1, 2}), "shape",
+     R"({"vertices":[[0.0,0.0,0.0],[1.0,-0.0,0.0],[0.0,1.0,0.0]],"triangles":[[0,1,2]]})"},
+    {std::vector<SmartPtr<Shape>>{SmartPtr<Shape>()}, "shape[]", "[null]"},
+    {std::vector<bool>{true, false}, "bool[]", "[true,false]"},
+    {std::vector<std::int8_t>{-1, 2}, "int8[]", "[-1,2]"},
+    {std::vector<float>{}, "float[]", "[]"},
+    {std::vector<double>{1, kInf}, "double[]", R"([1.0,"inf"])"},
+    {std::vector<Symbol>{"a", ""}, "string[]", R"(["a",""])"},
+    {std::vector<DPoint2D>{{1, 2}, {3, 4}}, "dpoint2d[]", "[[1.0,2.0],[3.0,4.0]]"},
+    {std::vector<Quaternion<float>>{{}}, "quat[]", "[[0.0,0.0,0.0,1.0]]"},
+    {std::vector<Location>{{}}, "location[]", "[[0.0,0.0,0.0,0.0,0.0,0.0,1.0,1.0]]"}};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(ContentJson, JsonWrittenFormTest, testing::ValuesIn(kWritten));
 
 TEST(ContentJsonTest, IndentedLayout) {
     Tree top(SerializedContentElement::CreateTopElement("figure"));
@@ -168,260 +129,32 @@ TEST(ContentJsonTest, IndentedLayout) {
 )");
 }
 
-TEST(ContentJsonTest, ElementsNestAsObjectsWithNameAndChildren) {
-    Tree top(SerializedContentElement::CreateTopElement("figure"));
-    SerializedContentElement* a = top->StartContent("a:b");
-    a->StartContent("\"quoted\" \xC3\xA9")->EndContent();
-    a->EndContent();
-    top->StartContent("")->EndContent();
-    nlohmann::json json = nlohmann::json::parse(WriteContentJson(*top));
-    EXPECT_EQ(json, nlohmann::json::parse(R"({"name": "figure", "properties": [], "children": [
-        {"name": "a:b", "properties": [], "children": [
-            {"name": "\"quoted\" é", "properties": [], "children": []}]},
-        {"name": "", "properties": [], "children": []}]})"));
-}
-
-TEST(ContentJsonTest, CompactIsOneLineAndBytesThatAreNotUtf8AreReplaced) {
-    Tree top(SerializedContentElement::CreateTopElement("figure"));
-    top->StartContent("bad\xFF")->EndContent();
-    std::string text = WriteContentJson(*top, {0});
-    EXPECT_EQ(text.find('\n'), text.size() - 1);
-    nlohmann::json json = nlohmann::json::parse(text);
-    EXPECT_EQ(json["children"][0]["name"], "bad\xEF\xBF\xBD");
-}
-
-TEST(ContentJsonTest, PropertyAndElementOrderIsKept) {
+// Order survives, and so do names that need escaping, meshes with NaN payloads and images.
+TEST(ContentJsonTest, TreesComeBackWholeInOrder) {
     Tree top(SerializedContentElement::CreateTopElement("figure"));
     top->AddProperty("z", true);
     top->AddProperty("a", std::int32_t{1});
     top->AddProperty("z", Symbol("again"));
-    for (const char* name : {"c", "a", "b", "a"}) {
+    top->AddPropertyValue(
+        "m", MakeMeshShape({0, 0, 0, 1, -0.0f, 0, 0, 1, std::bit_cast<float>(0x7fc01234u)},
+                           {0, 1, 2, 2, 1, 0}));
+    SmartPtr<Image> image(new Image(3, 2, PixelFormat::RGB8));
+    for (std::size_t i = 0; i < image->GetPixelBytes(); ++i)
+        image->GetPixels()[i] = std::uint8_t(i * 37);
+    top->AddPropertyValue("i", image);
+    for (const char* name : {"c", "a", "\"quoted\" \xC3\xA9", "a"}) {
         SerializedContentElement* child = top->StartContent(name);
         child->AddProperty(name, DVec2{1, 2});
         child->StartContent("inner")->EndContent();
         child->EndContent();
     }
-    kestrel::LoadResult back = ReadContentJson(WriteContentJson(*top));
-    ASSERT_TRUE(back) << back.error.description();
-    EXPECT_EQ(contentcompare::FirstDifference(*top, *back.tree), "");
-    EXPECT_EQ(back.tree->GetChild(1)->GetName(), "a");
-    EXPECT_EQ(back.tree->GetProperties()[2].name, "z");
-    EXPECT_FALSE(back.tree->GetChild(3)->IsOpen());
-}
-
-// ---- Round trips of every value type ------------------------------------------------------------
-
-template <class T>
-std::vector<T> Values();
-
-template <class T>
-std::vector<T> IntegerValues() {
-    using Limits = std::numeric_limits<T>;
-    return {Limits::min(),      static_cast<T>(Limits::min() + 1), T{0},         T{1},
-            static_cast<T>(-1), static_cast<T>(Limits::max() - 1), Limits::max()};
-}
-
-template <class F>
-std::vector<F> RealValues() {
-    using Limits = std::numeric_limits<F>;
-    using Bits = std::conditional_t<sizeof(F) == 4, std::uint32_t, std::uint64_t>;
-    const Bits exponent = sizeof(F) == 4 ? Bits(0x7f800000u) : Bits(0x7ff0000000000000u);
-    const Bits sign = Bits{1} << (sizeof(F) * 8 - 1);
-    return {F(0),
-            -F(0),
-            F(1),
-            -F(1),
-            F(1) / F(3),
-            F(0.1),
-            F(1e7),
-            F(16777216),
-            F(123456789),
-            Limits::min(),
-            -Limits::min(),
-            Limits::denorm_min(),
-            -Limits::denorm_min(),
-            FromBits<F>(std::bit_cast<Bits>(Limits::min()) - 1),  // the largest denormal
-            Limits::max(),
-            Limits::lowest(),
-            Limits::epsilon(),
-            Limits::infinity(),
-            -Limits::infinity(),
-            Limits::quiet_NaN(),
-            -Limits::quiet_NaN(),
-            FromBits<F>(exponent | 1),              // signalling NaN, payload 1
-            FromBits<F>(sign | exponent | 0x1234),  // negative NaN with a payload
-            FromBits<F>(Bits(~Bits{0}))};
-}
-
-// clang-format off
-template <> std::vector<bool> Values() { return {true, false}; }
-template <> std::vector<std::int8_t> Values() { return IntegerValues<std::int8_t>(); }
-template <> std::vector<std::uint8_t> Values() { return IntegerValues<std::uint8_t>(); }
-template <> std::vector<std::int16_t> Values() { return IntegerValues<std::int16_t>(); }
-template <> std::vector<std::uint16_t> Values() { return IntegerValues<std::uint16_t>(); }
-template <> std::vector<std::int32_t> Values() { return IntegerValues<std::int32_t>(); }
-template <> std::vector<std::uint32_t> Values() { return IntegerValues<std::uint32_t>(); }
-template <> std::vector<std::int64_t> Values() { return IntegerValues<std::int64_t>(); }
-template <> std::vector<std::uint64_t> Values() { return IntegerValues<std::uint64_t>(); }
-template <> std::vector<double> Values() { return RealValues<double>(); }
-// clang-format on
-
-template <>
-std::vector<DHex> Values() {
-    return {{0}, {1}, {0x0123456789abcdef}, {~std::uint64_t{0}}};
-}
-
-template <>
-std::vector<Color> Values() {
-    return {Color(0u), Color(0xffffffffu), Color(0x12345678u), Color(0xff000000u)};
-}
-
-template <>
-std::vector<float> Values() {
-    std::vector<float> values = RealValues<float>();
-    values.push_back(FromBits<float>(kDoubleRoundingFloat));
-    return values;
-}
-
-template <>
-std::vector<Symbol> Values() {
-    return {Symbol(),
-            Symbol(" "),
-            Symbol("\xC3\xA9t\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80 \xE2\x80\xA8"),
-            Symbol("\"quotes\" 'single' \\backslash\\ /slash/ \\u0041"),
-            Symbol("tab\tnewline\ncr\rcrlf\r\n\b\f"),
-            Symbol("\x01\x02\x1f control \x7f"),
-            Symbol(std::string_view("nul\0inside", 10)),
-            Symbol("#ff0000ff"),
-            Symbol("nan")};
-}
-
-// Compound values with their components drawn from the real values in turn.
-template <class V>
-std::vector<V> CompoundValues() {
-    using Component =
-        std::remove_pointer_t<std::remove_cvref_t<decltype(Components(std::declval<V&>())[0])>>;
-    const std::vector<Component> reals = Values<Component>();
-    std::vector<V> values;
-    for (std::size_t i = 0; i < reals.size(); ++i) {
-        V value{};
-        std::size_t k = i;
-        for (auto* component : Components(value)) {
-            *component = reals[k++ % reals.size()];
-        }
-        values.push_back(value);
-    }
-    return values;
-}
-
-// clang-format off
-template <> std::vector<DVec2> Values() { return CompoundValues<DVec2>(); }
-template <> std::vector<DVec3> Values() { return CompoundValues<DVec3>(); }
-template <> std::vector<FVec3> Values() { return CompoundValues<FVec3>(); }
-template <> std::vector<DPoint2D> Values() { return CompoundValues<DPoint2D>(); }
-template <> std::vector<DPoint3D> Values() { return CompoundValues<DPoint3D>(); }
-template <> std::vector<FPoint3D> Values() { return CompoundValues<FPoint3D>(); }
-template <> std::vector<Quaternion<float>> Values() { return CompoundValues<Quaternion<float>>(); }
-template <> std::vector<Location> Values() { return CompoundValues<Location>(); }
-// clang-format on
-
-template <>
-std::vector<SmartPtr<Shape>> Values() {
-    const float nan = std::bit_cast<float>(0x7fc01234u);
-    return {SmartPtr<Shape>(), MakeMeshShape({0, 0, 0, 1, -0.0f, 0, 0, 1, nan}, {0, 1, 2, 2, 1, 0}),
-            MakeMeshShape({}, {})};
-}
-
-template <>
-std::vector<SmartPtr<Image>> Values() {
-    SmartPtr<Image> rgb(new Image(3, 2, PixelFormat::RGB8));
-    SmartPtr<Image> rgba(new Image(1, 1, PixelFormat::RGBA8));
-    for (std::size_t i = 0; i < rgb->GetPixelBytes(); ++i)
-        rgb->GetPixels()[i] = std::uint8_t(i * 37);
-    rgba->GetPixels()[3] = 128;
-    return {SmartPtr<Image>(), rgb, rgba};
-}
-// clang-format off
-// clang-format on
-
-// The values a round trip puts in properties of type T: the values of the type, or for
-// arrays an empty array and one of all the values of the element type.
-template <class T>
-std::vector<T> PropertyValues() {
-    if constexpr (kestrel::values::ValueTraits<T>::isArray) {
-        return {T{}, Values<typename kestrel::values::ValueTraits<T>::Item>()};
-    } else {
-        return Values<T>();
-    }
-}
-
-// Every alternative of PropertyValue has a JSON form.
-template <class T>
-constexpr bool kHasJsonForm = true;
-template <class... Ts>
-auto WithJsonForm(std::variant<Ts...>*) -> decltype(std::tuple_cat(
-    std::declval<std::conditional_t<kHasJsonForm<Ts>, std::tuple<Ts>, std::tuple<>>>()...));
-template <class... Ts>
-testing::Types<Ts...> AsTestTypes(std::tuple<Ts...>*);
-using JsonTypes = decltype(WithJsonForm(static_cast<PropertyValue*>(nullptr)));
-static_assert(std::tuple_size_v<JsonTypes> == std::variant_size_v<PropertyValue>);
-using RoundTripTypes = decltype(AsTestTypes(static_cast<JsonTypes*>(nullptr)));
-
-template <class T>
-class ContentJsonRoundTripTest : public testing::Test {};
-TYPED_TEST_SUITE(ContentJsonRoundTripTest, RoundTripTypes);
-
-TYPED_TEST(ContentJsonRoundTripTest, TreeToJsonToTreeIsBitForBitAndJsonIsCanonical) {
-    Tree top(SerializedContentElement::CreateTopElement("figure"));
-    SerializedContentElement* element = top->StartContent("values");
-    for (const TypeParam& value : PropertyValues<TypeParam>()) {
-        element->AddPropertyValue("v", value);
-    }
-    element->AddProperty("after", std::int32_t{7});
-    element->EndContent();
     for (int indent : {2, 0}) {
         const std::string text = WriteContentJson(*top, {indent});
-        EXPECT_TRUE(nlohmann::json::accept(text)) << text;
         kestrel::LoadResult back = ReadContentJson(text);
-        ASSERT_TRUE(back) << back.error.description() << "\n" << text;
-        EXPECT_EQ(contentcompare::FirstDifference(*top, *back.tree), "") << text;
+        ASSERT_TRUE(back) << back.error.description();
+        EXPECT_EQ(contentcompare::FirstDifference(*top, *back.tree), "");
         EXPECT_EQ(WriteContentJson(*back.tree, {indent}), text);
-    }
-}
-
-TEST(ContentJsonTest, RandomFloatsAndDoublesComeBackBitForBit) {
-    std::mt19937_64 random(20240611);
-    std::vector<float> floats = Values<float>();
-    floats.push_back(FLT_MIN);
-    floats.push_back(FLT_MAX);
-    floats.push_back(0.1f);
-    std::vector<double> doubles = Values<double>();
-    for (int i = 0; i < 100000; ++i) {
-        const std::uint64_t bits = random();
-        floats.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
-        floats.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(bits >> 32)));
-        doubles.push_back(std::bit_cast<double>(bits));
-    }
-    Tree top(SerializedContentElement::CreateTopElement("figure"));
-    top->AddProperty("floats", floats);
-    top->AddProperty("doubles", doubles);
-    kestrel::LoadResult back = ReadContentJson(WriteContentJson(*top, {0}));
-    ASSERT_TRUE(back) << back.error.description();
-    EXPECT_EQ(contentcompare::FirstDifference(*top, *back.tree), "");
-}
-
-TEST(ContentJsonTest, FloatsAreReadFromTheirTextNotThroughADouble) {
-    // Through a double the shortest text would come back one bit off.
-    const float viaDouble = static_cast<float>(std::strtod("7.038531e-26", nullptr));
-    ASSERT_NE(std::bit_cast<std::uint32_t>(viaDouble), kDoubleRoundingFloat);
-    for (const char* value : {"7.038531e-26", "[7.038531e-26]"}) {
-        kestrel::LoadResult read =
-            ReadContentJson(Doc(Prop(value[0] == '[' ? "float[]" : "float", value)));
-        ASSERT_TRUE(read) << read.error.description();
-        const PropertyValue& got = read.tree->GetProperties()[0].value;
-        const float f =
-            value[0] == '[' ? std::get<std::vector<float>>(got)[0] : std::get<float>(got);
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(f), kDoubleRoundingFloat) << value;
+        EXPECT_FALSE(back.tree->GetChild(3)->IsOpen());
     }
 }
 
@@ -433,53 +166,51 @@ struct AcceptedCase {
     std::string canonical;  // what the tree read from text writes in compact form
 };
 
-void PrintTo(const AcceptedCase& c, std::ostream* os) {
-    *os << c.label;
-}
-
 class JsonAcceptedTest : public testing::TestWithParam<AcceptedCase> {};
 
 TEST_P(JsonAcceptedTest, ReadsAndWritesTheCanonicalForm) {
     kestrel::LoadResult read = ReadContentJson(GetParam().text);
     ASSERT_TRUE(read) << read.error.description();
-    EXPECT_EQ(read.error.description(), "");
     EXPECT_EQ(WriteContentJson(*read.tree, {0}), GetParam().canonical + "\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ContentJson, JsonAcceptedTest,
-    testing::Values(
-        AcceptedCase{"MembersInAnyOrder",
-                     R"( {"children": [{"properties": [], "name": "c"}], "properties":
-                         [{"value": 1, "type": "uint8", "name": "p"}], "name": "figure"} )",
-                     R"({"name":"figure","properties":[{"name":"p","type":"uint8","value":1}],)"
-                     R"("children":[{"name":"c","properties":[],"children":[]}]})"},
-        AcceptedCase{"PropertiesAndChildrenAbsent", R"({"name":"figure"})", Doc("")},
-        AcceptedCase{"EscapesInStrings", R"({"name":"\u00e9\ud83d\ude00\/"})",
-                     "{\"name\":\"\xC3\xA9\xF0\x9F\x98\x80/\",\"properties\":[],\"children\":[]}"},
-        AcceptedCase{"IntegerForFloat", Doc(Prop("float", "16777217")),
-                     Doc(Prop("float", "16777216.0"))},
-        AcceptedCase{"NegativeIntegerZeroIsZero", Doc(Prop("double", "-0")),
-                     Doc(Prop("double", "0.0"))},
-        AcceptedCase{"ExponentForDouble", Doc(Prop("double", "1E2")), Doc(Prop("double", "100.0"))},
-        AcceptedCase{"FloatOverflowIsInfinity", Doc(Prop("float", "-1e300")),
-                     Doc(Prop("float", R"("-inf")"))},
-        AcceptedCase{"FloatUnderflowIsZero", Doc(Prop("float", "1e-60")),
-                     Doc(Prop("float", "0.0"))},
-        AcceptedCase{"NonFiniteTextInAnyCase", Doc(Prop("double[]", R"(["Infinity","NaN"])")),
-                     Doc(Prop("double[]", R"(["inf","nan"])"))},
-        AcceptedCase{"ShortColours", Doc(Prop("color[]", R"(["#ff8000","0xff","abc"])")),
-                     Doc(Prop("color[]", R"(["#ff8000ff","#000000ff","#00000abc"])"))},
-        AcceptedCase{"ShortAndUpperCaseHex", Doc(Prop("dhex", R"("0XaBc")")),
-                     Doc(Prop("dhex", R"("0x0000000000000abc")"))},
-        AcceptedCase{"IntegersForComponents", Doc(Prop("location", "[1,2,3,0,0,0,1,-1]")),
-                     Doc(Prop("location", "[1.0,2.0,3.0,0.0,0.0,0.0,1.0,-1.0]"))},
-        AcceptedCase{"IntegerBeyond64BitsForDouble", Doc(Prop("double", "18446744073709551617")),
-                     Doc(Prop("double", "18446744073709551616.0"))},
-        AcceptedCase{"Int64Limits",
-                     Doc(Prop("int64[]", "[-9223372036854775808,9223372036854775807]")),
-                     Doc(Prop("int64[]", "[-9223372036854775808,9223372036854775807]"))}),
-    [](const testing::TestParamInfo<AcceptedCase>& info) { return info.param.label; });
+// clang-format off
+const std::vector<AcceptedCase> kAccepted = {
+    {"MembersInAnyOrder", R"( {"children": [{"properties": [], "name": "c"}], "properties":
+         [{"value": 1, "type": "uint8", "name": "p"}], "name": "figure"} )",
+     R"({"name":"figure","properties":[{"name":"p","type":"uint8","value":1}],)"
+     R"("children":[{"name":"c","properties":[],"children":[]}]})"},
+    {"PropertiesAndChildrenAbsent", R"({"name":"figure"})", Doc("")},
+    {"EscapesInStrings", R"({"name":"\u00e9\ud83d\ude00\/"})",
+     "{\"name\":\"\xC3\xA9\xF0\x9F\x98\x80/\",\"properties\":[],\"children\":[]}"},
+    // The only float (with its negative) whose shortest text, read as a double first, rounds
+    // to another float.
+    {"FloatFromItsOwnText", One("float", "7.038531e-26"), One("float", "7.038531e-26")},
+    {"FloatItemFromItsOwnText", One("float[]", "[7.038531e-26]"), One("float[]", "[7.038531e-26]")},
+    {"NullImage", One("image", "null"), One("image", "null")},
+    {"IntegerForFloat", One("float", "16777217"), One("float", "16777216.0")},
+    {"NegativeIntegerZeroIsZero", One("double", "-0"), One("double", "0.0")},
+    {"ExponentForDouble", One("double", "1E2"), One("double", "100.0")},
+    {"FloatOverflowIsInfinity", One("float", "-1e300"), One("float", R"("-inf")")},
+    {"FloatUnderflowIsZero", One("float", "1e-60"), One("float", "0.0")},
+    {"NonFiniteTextInAnyCase", One("double[]", R"(["Infinity","NaN"])"),
+     One("double[]", R"(["inf","nan"])")},
+    {"ShortColours", One("color[]", R"(["#ff8000","0xff","abc"])"),
+     One("color[]", R"(["#ff8000ff","#000000ff","#00000abc"])")},
+    {"ShortAndUpperCaseHex", One("dhex", R"("0XaBc")"), One("dhex", R"("0x0000000000000abc")")},
+    {"IntegersForComponents", One("location", "[1,2,3,0,0,0,1,-1]"),
+     One("location", "[1.0,2.0,3.0,0.0,0.0,0.0,1.0,-1.0]")},
+    {"IntegerBeyond64BitsForDouble", One("double", "18446744073709551617"),
+     One("double", "18446744073709551616.0")},
+    {"Int64Limits", One("int64[]", "[-9223372036854775808,9223372036854775807]"),
+     One("int64[]", "[-9223372036854775808,9223372036854775807]")},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(ContentJson, JsonAcceptedTest, testing::ValuesIn(kAccepted),
+                         [](const testing::TestParamInfo<AcceptedCase>& info) {
+                             return info.param.label;
+                         });
 
 // ---- Bad inputs ---------------------------------------------------------------------------------
 
@@ -490,16 +221,11 @@ struct BadCase {
     const char* message;  // how the message starts
 };
 
-void PrintTo(const BadCase& c, std::ostream* os) {
-    *os << c.label;
-}
-
 class JsonBadInputTest : public testing::TestWithParam<BadCase> {};
 
 TEST_P(JsonBadInputTest, BuildsNothingAndSaysWhereAndWhy) {
     const BadCase& c = GetParam();
     kestrel::LoadResult read = ReadContentJson(c.text);
-    EXPECT_FALSE(read);
     EXPECT_EQ(read.tree, nullptr);
     const kestrel::Error& error = read.error;
     EXPECT_EQ(error.place, c.path);
@@ -510,14 +236,13 @@ TEST_P(JsonBadInputTest, BuildsNothingAndSaysWhereAndWhy) {
     EXPECT_EQ(said.rfind(c.message, 0), 0u) << said;
     if (error.line != 0) {
         // Syntax errors are placed where nlohmann's own parser places them.
-        const std::string line = std::to_string(error.line);
-        const std::string column = std::to_string(error.column);
         EXPECT_EQ(c.text.rfind('\n', error.offset - 1) + 1 + error.column - 1, error.offset);
         try {
             const nlohmann::json parsed = nlohmann::json::parse(c.text);
             ADD_FAILURE() << "nlohmann accepts " << parsed.dump();
         } catch (const nlohmann::json::parse_error& e) {
-            EXPECT_NE(std::string(e.what()).find("line " + line + ", column " + column),
+            EXPECT_NE(std::string(e.what()).find("line " + std::to_string(error.line) +
+                                                 ", column " + std::to_string(error.column)),
                       std::string::npos)
                 << e.what() << " vs " << error.description();
         } catch (const nlohmann::json::exception&) {
@@ -528,174 +253,100 @@ TEST_P(JsonBadInputTest, BuildsNothingAndSaysWhereAndWhy) {
 
 const std::string kDeepValue = std::string(100000, '[') + std::string(100000, ']');
 
-INSTANTIATE_TEST_SUITE_P(
-    ContentJson, JsonBadInputTest,
-    testing::Values(
-        // Text that is not JSON.
-        BadCase{"Empty", "", "", "1:1: syntax error while parsing value - unexpected end of input"},
-        BadCase{"Unclosed", "{", "", "1:2: syntax error while parsing object key"},
-        BadCase{"BadLiteralOnLineTwo", "[1,\n  tru]", "",
-                "2:6: syntax error while parsing value - invalid literal"},
-        BadCase{"TrailingText", "{\"name\":\"figure\"}\n x", "",
-                "2:2: syntax error while parsing value - invalid literal; expected end of input"},
-        BadCase{"TrailingComma", "{\"name\":\"figure\",}", "",
-                "1:18: syntax error while parsing object key"},
-        BadCase{"NotUtf8", "{\"name\":\"\xFF\"}", "",
-                "1:10: syntax error while parsing value - invalid string: ill-formed UTF-8 byte"},
-        BadCase{"NulByte", std::string("{\"name\"\0:1}", 11), "", "1:8: syntax error"},
-        BadCase{"NumberOverflow", Doc(Prop("double", "1e999")), "",
-                "1:72: number overflow parsing '1e999'"},
-        // Elements.
-        BadCase{"TopNotAnObject", "[]", "", "expected an object"},
-        BadCase{"MissingName", "{}", "", "missing member \"name\""},
-        BadCase{"NameNotAString", R"({"name":1})", "/name", "expected a string"},
-        BadCase{"UnknownMember", R"({"name":"figure","childs":[]})", "/childs",
-                "unknown member \"childs\""},
-        BadCase{"UnknownMemberEscaped", R"({"name":"f","a/b~c":1})", "/a~1b~0c",
-                "unknown member \"a/b~c\""},
-        BadCase{"DuplicateMember", R"({"name":"a","children":[{"name":"b","name":"c"}]})",
-                "/children/0/name", "duplicate member \"name\""},
-        BadCase{"DuplicateInValue", Doc(Prop("uint8", R"({"a":1,"a":2})")), "/properties/0/value/a",
-                "duplicate member \"a\""},
-        BadCase{"PropertiesNotAnArray", R"({"name":"f","properties":{}})", "/properties",
-                "expected an array"},
-        BadCase{"ChildrenNotAnArray", R"({"name":"f","children":null})", "/children",
-                "expected an array"},
-        BadCase{"ChildNotAnObject", R"({"name":"f","children":[{"name":"a"},"b"]})", "/children/1",
-                "expected an object"},
-        BadCase{"DeepChildName",
-                R"({"name":"f","children":[{"name":"a"},)"
-                R"({"name":"b","children":[{"name":"c"},{"name":2}]}]})",
-                "/children/1/children/1/name", "expected a string"},
-        // Properties.
-        BadCase{"PropertyNotAnObject", Doc("[]"), "/properties/0", "expected an object"},
-        BadCase{"PropertyMissingName", Doc(R"({"type":"bool","value":true})"), "/properties/0",
-                "missing member \"name\""},
-        BadCase{"PropertyMissingType", Doc(R"({"name":"p","value":true})"), "/properties/0",
-                "missing member \"type\""},
-        BadCase{"PropertyMissingValue", Doc(R"({"name":"p","type":"bool"})"), "/properties/0",
-                "missing member \"value\""},
-        BadCase{"PropertyUnknownMember",
-                Doc(R"({"name":"p","type":"bool","value":true,"unit":"m"})"), "/properties/0/unit",
-                "unknown member \"unit\""},
-        BadCase{"SecondPropertyTypeNotAString",
-                Doc(Prop("bool", "true") + R"(,{"name":"q","type":1,"value":1})"),
-                "/properties/1/type", "expected a string"},
-        BadCase{"UnknownType", Doc(Prop("int128", "1")), "/properties/0/type",
-                "unknown type \"int128\""},
-        BadCase{"UnknownArrayType", Doc(Prop("image[]", "[]")), "/properties/0/type",
-                "unknown type \"image[]\""},
-        BadCase{"TypeNameIsCaseSensitive", Doc(Prop("Float", "1.0")), "/properties/0/type",
-                "unknown type \"Float\""},
-        // Integers, one per width and side.
-        BadCase{"Int8Below", Doc(Prop("int8", "-129")), "/properties/0/value",
-                "integer -129 out of range for int8"},
-        BadCase{"Int8Above", Doc(Prop("int8", "128")), "/properties/0/value",
-                "integer 128 out of range for int8"},
-        BadCase{"Uint8Above", Doc(Prop("uint8", "300")), "/properties/0/value",
-                "integer 300 out of range for uint8"},
-        BadCase{"Uint8Negative", Doc(Prop("uint8", "-1")), "/properties/0/value",
-                "integer -1 out of range for uint8"},
-        BadCase{"Int16Below", Doc(Prop("int16", "-32769")), "/properties/0/value",
-                "integer -32769 out of range for int16"},
-        BadCase{"Uint16Above", Doc(Prop("uint16", "65536")), "/properties/0/value",
-                "integer 65536 out of range for uint16"},
-        BadCase{"Int32Above", Doc(Prop("int32", "2147483648")), "/properties/0/value",
-                "integer 2147483648 out of range for int32"},
-        BadCase{"Int32Below", Doc(Prop("int32", "-2147483649")), "/properties/0/value",
-                "integer -2147483649 out of range for int32"},
-        BadCase{"Uint32Above", Doc(Prop("uint32", "4294967296")), "/properties/0/value",
-                "integer 4294967296 out of range for uint32"},
-        BadCase{"Int64Above", Doc(Prop("int64", "9223372036854775808")), "/properties/0/value",
-                "integer 9223372036854775808 out of range for int64"},
-        BadCase{"Uint64Negative", Doc(Prop("uint64", "-1")), "/properties/0/value",
-                "integer -1 out of range for uint64"},
-        BadCase{"Uint64BeyondAnyInteger", Doc(Prop("uint64", "18446744073709551616")),
-                "/properties/0/value", "expected an integer"},
-        BadCase{"IntegerWithFraction", Doc(Prop("int32", "1.0")), "/properties/0/value",
-                "expected an integer"},
-        BadCase{"IntegerInAString", Doc(Prop("int32", R"("1")")), "/properties/0/value",
-                "expected an integer"},
-        BadCase{"IntegerArrayItem", Doc(Prop("uint16[]", "[1,2,70000]")), "/properties/0/value/2",
-                "integer 70000 out of range for uint16"},
-        // Reals.
-        BadCase{"RealAsBool", Doc(Prop("double", "true")), "/properties/0/value",
-                "expected a number"},
-        BadCase{"RealAsWord", Doc(Prop("float", R"("many")")), "/properties/0/value",
-                "expected a number"},
-        BadCase{"FiniteRealInAString", Doc(Prop("double", R"("1.5")")), "/properties/0/value",
-                "expected a number"},
-        BadCase{"NanPayloadTooWide", Doc(Prop("float", "\"nan(0x800000)\"")), "/properties/0/value",
-                "expected a number"},
-        // Other single values.
-        BadCase{"BoolAsNumber", Doc(Prop("bool", "1")), "/properties/0/value",
-                "expected true or false"},
-        BadCase{"StringAsNumber", Doc(Prop("string", "1")), "/properties/0/value",
-                "expected a string"},
-        BadCase{"StringAsFraction", Doc(Prop("string", "1.5")), "/properties/0/value",
-                "expected a string"},
-        BadCase{"ColourAsNumber", Doc(Prop("color", "255")), "/properties/0/value",
-                "expected a string"},
-        BadCase{"ColourNotHex", Doc(Prop("color", R"("#xyz")")), "/properties/0/value",
-                "expected a colour"},
-        BadCase{"ColourTooLong", Doc(Prop("color", R"("#123456789")")), "/properties/0/value",
-                "expected a colour"},
-        BadCase{"DhexWithoutPrefix", Doc(Prop("dhex", R"("12")")), "/properties/0/value",
-                "expected \"0x\""},
-        BadCase{"DhexTooLong", Doc(Prop("dhex", R"("0x10000000000000000")")), "/properties/0/value",
-                "expected \"0x\""},
-        BadCase{"DhexSeventeenDigits", Doc(Prop("dhex", R"("0x00000000000000001")")),
-                "/properties/0/value", "expected \"0x\""},
-        BadCase{"DhexNoDigits", Doc(Prop("dhex", R"("0x")")), "/properties/0/value",
-                "expected \"0x\""},
-        BadCase{"DhexNegative", Doc(Prop("dhex", R"("0x-1")")), "/properties/0/value",
-                "expected \"0x\""},
-        BadCase{"DhexAsNumber", Doc(Prop("dhex", "1")), "/properties/0/value", "expected a string"},
-        // Compound values and arrays.
-        BadCase{"CompoundTooShort", Doc(Prop("dvec3", "[1.0,2.0]")), "/properties/0/value",
-                "expected an array of 3 numbers"},
-        BadCase{"CompoundTooLong", Doc(Prop("dpoint2d", "[1,2,3]")), "/properties/0/value",
-                "expected an array of 2 numbers"},
-        BadCase{"CompoundNotAnArray", Doc(Prop("quat", "1")), "/properties/0/value",
-                "expected an array of 4 numbers"},
-        BadCase{"LocationComponent", Doc(Prop("location", R"([0,0,0,0,0,0,1,"x"])")),
-                "/properties/0/value/7", "expected a number"},
-        BadCase{"ArrayNotAnArray", Doc(Prop("float[]", "1.0")), "/properties/0/value",
-                "expected an array"},
-        BadCase{"ArrayItem", Doc(Prop("string[]", R"(["a",null])")), "/properties/0/value/1",
-                "expected a string"},
-        BadCase{"BoolArrayItem", Doc(Prop("bool[]", "[true,0]")), "/properties/0/value/1",
-                "expected true or false"},
-        BadCase{"CompoundArrayItem", Doc(Prop("dpoint2d[]", "[[1,2],[1]]")),
-                "/properties/0/value/1", "expected an array of 2 numbers"},
-        BadCase{"CompoundArrayComponent", Doc(Prop("fvec3[]", R"([[1,2,3],[1,2,"-"]])")),
-                "/properties/0/value/1/2", "expected a number"},
-        BadCase{"DeeplyNestedValue", Doc(Prop("dvec2[]", kDeepValue)), "/properties/0/value/0",
-                "expected an array of 2 numbers"},
-        // Shapes and images.
-        BadCase{"ShapeNotAnObject", Doc(Prop("shape", "[]")), "/properties/0/value",
-                "expected an object with vertices and triangles"},
-        BadCase{"ShapeIndexBeyondTheVertices",
-                Doc(Prop("shape", R"({"vertices":[[0,0,0]],"triangles":[[0,0,1]]})")),
-                "/properties/0/value/triangles/0/2", "triangle index 1 is not below"},
-        BadCase{"ShapeRecordOfTwo", Doc(Prop("shape", R"({"vertices":[[0,0]],"triangles":[]})")),
-                "/properties/0/value/vertices/0", "expected an array of 3 numbers"},
-        BadCase{"ShapeUnknownMember", Doc(Prop("shape", R"({"normals":[]})")),
-                "/properties/0/value", "unknown member \"normals\""},
-        BadCase{"ShapeArrayItem", Doc(Prop("shape[]", "[null, 1]")), "/properties/0/value/1",
-                "expected an object with vertices and triangles"},
-        BadCase{"ImageNotBmp",
-                Doc(Prop("image", R"({"width":1,"height":1,"format":"bmp","data":"AAAA"})")),
-                "/properties/0/value/data", "data is not a BMP image"},
-        BadCase{"ImageBadBase64",
-                Doc(Prop("image", R"({"width":1,"height":1,"format":"bmp","data":"A*AA"})")),
-                "/properties/0/value/data", "data: invalid character"},
-        BadCase{"ImageFormat",
-                Doc(Prop("image", R"({"width":1,"height":1,"format":"png","data":""})")),
-                "/properties/0/value/format", "expected \"bmp\""},
-        BadCase{"ImageWithoutData", Doc(Prop("image", R"({"width":1,"height":1})")),
-                "/properties/0/value", "missing member \"data\""}),
-    [](const testing::TestParamInfo<BadCase>& info) { return info.param.label; });
+// clang-format off
+const std::vector<BadCase> kBad = {
+    // Text that is not JSON.
+    {"Empty", "", "", "1:1: syntax error while parsing value - unexpected end of input"},
+    {"BadLiteralOnLineTwo", "[1,\n  tru]", "",
+     "2:6: syntax error while parsing value - invalid literal"},
+    {"TrailingText", "{\"name\":\"figure\"}\n x", "",
+     "2:2: syntax error while parsing value - invalid literal; expected end of input"},
+    {"NotUtf8", "{\"name\":\"\xFF\"}", "",
+     "1:10: syntax error while parsing value - invalid string: ill-formed UTF-8 byte"},
+    {"NumberOverflow", One("double", "1e999"), "", "1:72: number overflow parsing '1e999'"},
+    // Elements.
+    {"TopNotAnObject", "[]", "", "expected an object"},
+    {"MissingName", "{}", "", "missing member \"name\""},
+    {"UnknownMemberEscaped", R"({"name":"f","a/b~c":1})", "/a~1b~0c", "unknown member \"a/b~c\""},
+    {"DuplicateMember", R"({"name":"a","children":[{"name":"b","name":"c"}]})", "/children/0/name",
+     "duplicate member \"name\""},
+    {"DuplicateInValue", One("uint8", R"({"a":1,"a":2})"), "/properties/0/value/a",
+     "duplicate member \"a\""},
+    {"ChildrenNotAnArray", R"({"name":"f","children":null})", "/children", "expected an array"},
+    {"PropertiesNotAnArray", R"({"name":"f","properties":{}})", "/properties", "expected an array"},
+    {"ChildNotAnObject", R"({"name":"f","children":[{"name":"a"},"b"]})", "/children/1",
+     "expected an object"},
+    {"DeepChildName",
+     R"({"name":"f","children":[{"name":"a"},{"name":"b","children":[{"name":"c"},{"name":2}]}]})",
+     "/children/1/children/1/name", "expected a string"},
+    // Properties.
+    {"PropertyNotAnObject", Doc("[]"), "/properties/0", "expected an object"},
+    {"PropertyMissingValue", Doc(R"({"name":"p","type":"bool"})"), "/properties/0",
+     "missing member \"value\""},
+    {"SecondPropertyTypeNotAString",
+     Doc(Prop("bool", "true") + R"(,{"name":"q","type":1,"value":1})"), "/properties/1/type",
+     "expected a string"},
+    {"UnknownType", One("int128", "1"), "/properties/0/type", "unknown type \"int128\""},
+    {"UnknownArrayType", One("image[]", "[]"), "/properties/0/type", "unknown type \"image[]\""},
+    // Integers.
+    {"Int8Below", One("int8", "-129"), kV, "integer -129 out of range for int8"},
+    {"Uint8Negative", One("uint8", "-1"), kV, "integer -1 out of range for uint8"},
+    {"Int64Above", One("int64", "9223372036854775808"), kV,
+     "integer 9223372036854775808 out of range for int64"},
+    {"Uint64Negative", One("uint64", "-1"), kV, "integer -1 out of range for uint64"},
+    {"Uint64BeyondAnyInteger", One("uint64", "18446744073709551616"), kV, "expected an integer"},
+    {"IntegerWithFraction", One("int32", "1.0"), kV, "expected an integer"},
+    {"IntegerArrayItem", One("uint16[]", "[1,2,70000]"), "/properties/0/value/2",
+     "integer 70000 out of range for uint16"},
+    // Reals.
+    {"RealAsBool", One("double", "true"), kV, "expected a number"},
+    {"FiniteRealInAString", One("double", R"("1.5")"), kV, "expected a number"},
+    {"NanPayloadTooWide", One("float", "\"nan(0x800000)\""), kV, "expected a number"},
+    // Other single values.
+    {"BoolAsNumber", One("bool", "1"), kV, "expected true or false"},
+    {"StringAsNumber", One("string", "1"), kV, "expected a string"},
+    {"ColourAsNumber", One("color", "255"), kV, "expected a string"},
+    {"ColourNotHex", One("color", R"("#xyz")"), kV, "expected a colour"},
+    {"DhexWithoutPrefix", One("dhex", R"("12")"), kV, "expected \"0x\""},
+    {"DhexSeventeenDigits", One("dhex", R"("0x00000000000000001")"), kV, "expected \"0x\""},
+    {"DhexNoDigits", One("dhex", R"("0x")"), kV, "expected \"0x\""},
+    {"DhexAsNumber", One("dhex", "1"), kV, "expected a string"},
+    // Compound values and arrays.
+    {"CompoundTooShort", One("dvec3", "[1.0,2.0]"), kV, "expected an array of 3 numbers"},
+    {"CompoundNotAnArray", One("quat", "1"), kV, "expected an array of 4 numbers"},
+    {"LocationComponent", One("location", R"([0,0,0,0,0,0,1,"x"])"), "/properties/0/value/7",
+     "expected a number"},
+    {"ArrayNotAnArray", One("float[]", "1.0"), kV, "expected an array"},
+    {"ArrayItem", One("string[]", R"(["a",null])"), "/properties/0/value/1", "expected a string"},
+    {"CompoundArrayItem", One("dpoint2d[]", "[[1,2],[1]]"), "/properties/0/value/1",
+     "expected an array of 2 numbers"},
+    {"CompoundArrayComponent", One("fvec3[]", R"([[1,2,3],[1,2,"-"]])"), "/properties/0/value/1/2",
+     "expected a number"},
+    {"DeeplyNestedValue", One("dvec2[]", kDeepValue), "/properties/0/value/0",
+     "expected an array of 2 numbers"},
+    // Shapes and images.
+    {"ShapeNotAnObject", One("shape", "[]"), kV, "expected an object with vertices and triangles"},
+    {"ShapeIndexBeyondTheVertices", One("shape", R"({"vertices":[[0,0,0]],"triangles":[[0,0,1]]})"),
+     "/properties/0/value/triangles/0/2", "triangle index 1 is not below"},
+    {"ShapeRecordOfTwo", One("shape", R"({"vertices":[[0,0]],"triangles":[]})"),
+     "/properties/0/value/vertices/0", "expected an array of 3 numbers"},
+    {"ShapeUnknownMember", One("shape", R"({"normals":[]})"), kV, "unknown member \"normals\""},
+    {"ShapeArrayItem", One("shape[]", "[null, 1]"), "/properties/0/value/1",
+     "expected an object with vertices and triangles"},
+    {"ImageNotBmp", One("image", R"({"width":1,"height":1,"format":"bmp","data":"AAAA"})"),
+     "/properties/0/value/data", "data is not a BMP image"},
+    {"ImageBadBase64", One("image", R"({"width":1,"height":1,"format":"bmp","data":"A*AA"})"),
+     "/properties/0/value/data", "data: invalid character"},
+    {"ImageFormat", One("image", R"({"width":1,"height":1,"format":"png","data":""})"),
+     "/properties/0/value/format", "expected \"bmp\""},
+    {"ImageWithoutData", One("image", R"({"width":1,"height":1})"), kV, "missing member \"data\""},
+};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(ContentJson, JsonBadInputTest, testing::ValuesIn(kBad),
+                         [](const testing::TestParamInfo<BadCase>& info) {
+                             return info.param.label;
+                         });
 
 // ---- Depth --------------------------------------------------------------------------------------
 
@@ -706,9 +357,8 @@ TEST(ContentJsonTest, DeepTreesRoundTripAndStayLinearInSize) {
     SerializedContentElement* current = top.get();
     for (std::size_t i = 0; i < kDepth; ++i) {
         current = current->StartContent("n");
-        if (i % 1000 == 0) {
+        if (i % 1000 == 0)
             current->AddProperty("depth", static_cast<std::uint64_t>(i));
-        }
     }
     // Indentation stops growing, so the indented text stays linear in the depth too (reading it
     // back is the same as reading the compact text, only slower).
@@ -721,43 +371,27 @@ TEST(ContentJsonTest, DeepTreesRoundTripAndStayLinearInSize) {
     EXPECT_EQ(WriteContentJson(*back.tree, {0}), text);
 }
 
-// A chain of kDepth elements below the top, the last one given by leaf.
+// A chain of kDepth elements below the top, the last one given by leaf. Reading one back whole
+// is the round trip above.
 std::string DeepDocument(const std::string& leaf) {
-    std::string text;
+    std::string open, close;
     for (std::size_t i = 0; i < kDepth; ++i) {
-        text += R"({"name":"n","children":[)";
+        open += R"({"name":"n","children":[)";
+        close += "]}";
     }
-    text += leaf;
-    for (std::size_t i = 0; i < kDepth; ++i) {
-        text += "]}";
-    }
-    return text;
+    return open + leaf + close;
 }
 
-TEST(ContentJsonTest, DeepDocumentsReadAndFailWithTheirPath) {
-    kestrel::LoadResult read = ReadContentJson(DeepDocument(R"({"name":"leaf"})"));
-    ASSERT_TRUE(read) << read.error.description();
-    const SerializedContentElement* element = read.tree.get();
-    std::size_t depth = 0;
-    while (element->GetChildCount() == 1) {
-        EXPECT_FALSE(element->IsOpen());
-        element = element->GetChild(0);
-        ++depth;
-    }
-    EXPECT_EQ(depth, kDepth);
-    EXPECT_EQ(element->GetName(), "leaf");
-
-    read = ReadContentJson(DeepDocument(R"({"name":"leaf","properties":[{}]})"));
-    EXPECT_FALSE(read);
+TEST(ContentJsonTest, DeepDocumentsFailWithTheirPath) {
+    kestrel::LoadResult read =
+        ReadContentJson(DeepDocument(R"({"name":"leaf","properties":[{}]})"));
     std::string path;
-    for (std::size_t i = 0; i < kDepth; ++i) {
+    for (std::size_t i = 0; i < kDepth; ++i)
         path += "/children/0";
-    }
     EXPECT_EQ(read.error.place, path + "/properties/0");
     EXPECT_EQ(read.error.message, "missing member \"name\"");
-
     read = ReadContentJson(DeepDocument("{"));
-    EXPECT_FALSE(read);
+    EXPECT_EQ(read.error.code, kestrel::Error::Malformed);
     EXPECT_EQ(read.error.line, 1u);
     EXPECT_EQ(read.error.column, kDepth * 24 + 2);
 }

@@ -19,7 +19,8 @@ SmartPtr<SerializedContentElement> Bicycle() {
     return top;
 }
 
-TEST(ContentPathTest, FindsElementsBelowTheTop) {
+// Of siblings sharing a name, the first counts; what is missing is made.
+TEST(ContentPathTest, FindsAndMakesElementsAndNamesThemFromTheTop) {
     auto top = Bicycle();
     SerializedContentElement* frame = FindElement(*top, "bicycle/frame");
     ASSERT_NE(frame, nullptr);
@@ -28,22 +29,12 @@ TEST(ContentPathTest, FindsElementsBelowTheTop) {
     EXPECT_EQ(FindElement(*top, "figure/bicycle/frame"), frame);
     EXPECT_EQ(FindElement(*top, ""), top.get());
     EXPECT_EQ(FindElement(*top, "bicycle/saddle"), nullptr);
-    // Of siblings sharing a name, the first counts.
     EXPECT_EQ(FindElement(*top, "bicycle/wheel"), top->GetChild(0)->GetChild(1));
-}
-
-TEST(ContentPathTest, MakesWhatIsMissing) {
-    auto top = Bicycle();
+    EXPECT_EQ(MakeElement(*top, "bicycle/frame"), frame);
     SerializedContentElement* bell = MakeElement(*top, "bicycle/handlebar/bell");
-    ASSERT_NE(bell, nullptr);
     EXPECT_EQ(FindElement(*top, "bicycle/handlebar/bell"), bell);
-    EXPECT_EQ(MakeElement(*top, "bicycle/frame"), FindElement(*top, "bicycle/frame"));
-}
-
-TEST(ContentPathTest, PathsNameEveryElementFromTheTop) {
-    auto top = Bicycle();
     EXPECT_EQ(PathOf(*top), "figure");
-    EXPECT_EQ(PathOf(*FindElement(*top, "bicycle/frame")), "figure/bicycle/frame");
+    EXPECT_EQ(PathOf(*bell), "figure/bicycle/handlebar/bell");
 }
 
 }  // namespace

