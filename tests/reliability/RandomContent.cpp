@@ -23,24 +23,18 @@ namespace randomcontent {
 namespace {
 
 // What each target leaves out, and why:
-//  - U+0000 in names and strings (Xml): XML has no way to carry it; the writer puts U+FFFD.
-//  - the other control characters but tab, LF and CR, and U+FFFE and U+FFFF, in strings (Xml):
-//    XML 1.0 cannot carry them either, so the writer puts U+FFFD for them too; the tree holds
-//    U+FFFD where the text would have them, which is what a file gives back.
-//  - bytes that are not UTF-8 (both): a content file is UTF-8 text, and JSON replaces them.
-//  - element names outside XML name characters (Xml): such a tree is refused before writing,
-//    or (beyond ASCII) written and refused by the reader, which keeps to XML's name characters.
-//  - nested elements named "property" or "property_array" (Xml): they are written as
-//    "kestrel_sc:property" and read back as property elements, so the format cannot hold them.
-//  - properties on the top element (Xml): the root of a file carries none.
-//  - DHex values and arrays of types without an array type name (Xml): the format has no name
-//    for them and the writer leaves them out.
-//  - null shapes and images, shape lists, shapes whose first mesh uses a vertex past the pool
-//    (Json: reading refuses them); null shapes and images and shape lists (Xml: a null is not
-//    written, and a list comes back as separate shape properties).
+//  - Xml: U+0000, the other control characters but tab, LF and CR, and U+FFFE and U+FFFF in
+//    strings (XML 1.0 cannot carry them: the tree holds the U+FFFD the writer puts for them);
+//    element names outside XML name characters and nested ones named "property" or
+//    "property_array" (refused, or read back as properties); properties on the top element (the
+//    root of a file has none); types content files have no name for, and null shapes and images
+//    and shape lists (not written, or loaded back as separate shapes).
+//  - both: bytes that are not UTF-8 (a content file is UTF-8, and JSON replaces them).
+//  - Json: shapes whose first mesh uses a vertex past the pool, which reading refuses.
 class Generator {
 public:
-    Generator(std::uint64_t seed, Target target) : random_(seed), target_(target) {}
+    Generator(std::uint64_t seed, Target target)
+        : random_(seed), target_(target), adders_(Adders(target)) {}
 
     SmartPtr<SerializedContentElement> Tree() {
         const Symbol topName = target_ == Target::Xml ? Symbol("figure") : Symbol(Text(false));
@@ -105,8 +99,7 @@ private:
         const std::uint64_t count = Below(5);
         for (std::uint64_t i = 0; i < count; ++i) {
             const Symbol name(Text(false));
-            const auto& adders = target_ == Target::Xml ? XmlAdders() : JsonAdders();
-            (this->*adders[Below(adders.size())])(element, name);
+            (this->*adders_[Below(adders_.size())])(element, name);
         }
     }
 
@@ -346,25 +339,16 @@ private:
         element->AddPropertyValue(name, PropertyValue(std::move(values)));
     }
 
-    // Every type content files give back as it was (for Target::Xml) or every type (JSON), from
-    // the value table. Shape lists are written, but load as separate shape properties.
-    static std::vector<PropertyAdder> Adders(bool xmlOnly) {
+    // Every type content files give back as it was (Target::Xml) or every type (Json), from the
+    // value table. Shape lists are written, but load as separate shape properties.
+    static std::vector<PropertyAdder> Adders(Target target) {
         std::vector<PropertyAdder> list;
         kestrel::values::ForEachType([&]<class T>() {
-            constexpr bool comesBack = kestrel::values::ValueTraits<T>::xmlCarries &&
-                                       !std::is_same_v<T, std::vector<SmartPtr<Shape>>>;
-            if (!xmlOnly || comesBack)
+            if (target == Target::Json || (kestrel::values::ValueTraits<T>::xmlCarries &&
+                                           !std::is_same_v<T, std::vector<SmartPtr<Shape>>>))
                 list.push_back(&Generator::AddAlternative<T>);
         });
         return list;
-    }
-    static const std::vector<PropertyAdder>& XmlAdders() {
-        static const std::vector<PropertyAdder> adders = Adders(true);
-        return adders;
-    }
-    static const std::vector<PropertyAdder>& JsonAdders() {
-        static const std::vector<PropertyAdder> adders = Adders(false);
-        return adders;
     }
 
     template <class T>
@@ -378,6 +362,7 @@ private:
 
     std::mt19937_64 random_;
     Target target_;
+    std::vector<PropertyAdder> adders_;
 };
 
 }  // namespace
