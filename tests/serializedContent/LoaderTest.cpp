@@ -127,7 +127,6 @@ INSTANTIATE_TEST_SUITE_P(
                  kDelivered,
                  {"a", "c"}},
         FileCase{"CrLfLineEnds", "<root>\r\n<a/>\r\n<b/>\r\n</root>\r\n", kDelivered, {"a", "b"}},
-        FileCase{"EmptyFileIsNotXml", "", kLoadError, {}},
         FileCase{"MalformedXml", "<root><a></root>", kLoadError, {}},
         FileCase{"MissingFileFailsTheFetch", std::nullopt, kLoadError, {}}),
     [](const testing::TestParamInfo<FileCase>& info) { return info.param.name; });

@@ -30,16 +30,7 @@ namespace {
 
 using Tree = SmartPtr<SerializedContentElement>;
 
-// The tree read back after one trip, or what broke; text is the written form, shown on failure.
-struct Trip {
-    Tree tree;
-    std::string failure;
-    std::string text;
-};
-
-Trip Read(const kestrel::LoadResult& read, std::string text) {
-    return {read.tree, read ? "" : "reading: " + read.error.description(), std::move(text)};
-}
+using Element = SerializedContentElement;
 
 // Strict, so that a type files cannot hold does not slip out unnoticed.
 kestrel::SaveOptions Strict() {
@@ -48,56 +39,45 @@ kestrel::SaveOptions Strict() {
     return options;
 }
 
-// Writing the tree read back must give the same text again, byte for byte.
-Trip ThroughXmlText(const SerializedContentElement& tree, const std::filesystem::path&) {
-    kestrel::Error error;
-    const std::string text = kestrel::SaveText(tree, &error, Strict());
-    if (error)
-        return {nullptr, "SaveText: " + error.description(), ""};
-    Trip trip = Read(kestrel::LoadText(text), text);
-    if (trip.tree && kestrel::SaveText(*trip.tree, nullptr, Strict()) != text)
-        trip.failure = "the tree read back writes other text";
-    return trip;
-}
-
-Trip ThroughXmlFile(const SerializedContentElement& tree, const std::filesystem::path& dir) {
-    const std::string path = (dir / "tree.xml").string();
-    if (kestrel::Error error = kestrel::Save(tree, path, Strict()))
-        return {nullptr, "Save: " + error.description(), ""};
-    return Read(kestrel::Load(path), "");
-}
-
-// The text must be JSON to a JSON parser of its own, and write again the same.
-Trip ThroughJson(const SerializedContentElement& tree, const std::filesystem::path&) {
-    const std::string text = kestrel::json::WriteContentJson(tree);
-    if (!nlohmann::json::accept(text))
-        return {nullptr, "not JSON", text};
-    Trip trip = Read(kestrel::json::ReadContentJson(text), text);
-    if (trip.tree && kestrel::json::WriteContentJson(*trip.tree) != text)
-        trip.failure = "the tree read back writes other JSON";
-    return trip;
+// A file named by its path as its text; loading goes through the module opened at run time.
+std::string ToFile(const Element& tree, kestrel::Error* error) {
+    static const testfiles::TempDir dir;
+    const std::string path = (dir.path() / "tree.xml").string();
+    *error = kestrel::Save(tree, path, Strict());
+    return path;
 }
 
 struct Format {
     const char* name;
     bool xml;  // holds only what content files carry
-    Trip (*trip)(const SerializedContentElement&, const std::filesystem::path&);
+    std::string (*write)(const Element&, kestrel::Error*);
+    kestrel::LoadResult (*read)(const std::string&);
 };
 
-constexpr Format kFormats[] = {{"XmlText", true, &ThroughXmlText},
-                               {"XmlFile", true, &ThroughXmlFile},
-                               {"Json", false, &ThroughJson}};
+// clang-format off
+const Format kFormats[] = {
+    {"XmlText", true, [](const Element& tree, kestrel::Error* error) { return kestrel::SaveText(tree, error, Strict()); },
+     [](const std::string& text) { return kestrel::LoadText(text); }},
+    {"XmlFile", true, &ToFile, [](const std::string& path) { return kestrel::Load(path); }},
+    {"Json", false, [](const Element& tree, kestrel::Error*) { return kestrel::json::WriteContentJson(tree); },
+     [](const std::string& text) { return kestrel::json::ReadContentJson(text); }}};
+// clang-format on
 
-// "" when tree comes back bit for bit through format, else what differs and the written form.
-std::string Difference(const Format& format, const SerializedContentElement& tree,
-                       const std::filesystem::path& dir) {
-    const Trip trip = format.trip(tree, dir);
-    std::string difference = trip.failure;
-    if (difference.empty())
-        difference = contentcompare::FirstDifference(tree, *trip.tree);
-    return difference.empty()
-               ? ""
-               : format.name + (": " + difference) + "\n" + trip.text.substr(0, 4000);
+// "" when tree comes back bit for bit through format and writes again the same text (JSON text
+// that a JSON parser of its own takes), else what differs and the written form.
+std::string Difference(const Format& format, const Element& tree) {
+    kestrel::Error error;
+    const std::string text = format.write(tree, &error);
+    const kestrel::LoadResult back = error ? kestrel::LoadResult{} : format.read(text);
+    std::string difference = error   ? "writing: " + error.description()
+                             : !back ? "reading: " + back.error.description()
+                                     : contentcompare::FirstDifference(tree, *back.tree);
+    if (difference.empty() && format.write(*back.tree, &error) != text)
+        difference = "the tree read back writes other text";
+    if (difference.empty() && !format.xml && !nlohmann::json::accept(text))
+        difference = "not JSON";
+    return difference.empty() ? ""
+                              : format.name + (": " + difference) + "\n" + text.substr(0, 4000);
 }
 
 template <class F>
@@ -280,7 +260,6 @@ TYPED_TEST_SUITE(RoundTripTest, decltype(AsTestTypes(kestrel::values::ValueTypes
 
 TYPED_TEST(RoundTripTest, BoundaryValuesComeBackBitForBitInEveryFormat) {
     using Traits = kestrel::values::ValueTraits<TypeParam>;
-    testfiles::TempDir dir;
     for (const Format& format : kFormats) {
         if (format.xml && !kXmlHolds<TypeParam>)
             continue;
@@ -290,7 +269,7 @@ TYPED_TEST(RoundTripTest, BoundaryValuesComeBackBitForBitInEveryFormat) {
             element->AddPropertyValue("v", value);
         element->AddProperty("after", std::int32_t{7});
         element->EndContent();
-        EXPECT_EQ(Difference(format, *top, dir.path()), "");
+        EXPECT_EQ(Difference(format, *top), "");
         // Files name the type as the value table does (an array by its items' type).
         const std::string type = "type=\"" + std::string(Traits::itemTypeName) + "\"";
         EXPECT_TRUE(!format.xml || kestrel::SaveText(*top).find(type) != std::string::npos);
@@ -378,19 +357,17 @@ std::uint64_t EnvironmentNumber(const char* name, std::uint64_t fallback) {
 TEST(RandomRoundTripTest, TreesComeBackUnchangedInEveryFormat) {
     const std::uint64_t first = EnvironmentNumber("KESTREL_ROUNDTRIP_SEED", 1000000);
     const std::uint64_t count = EnvironmentNumber("KESTREL_ROUNDTRIP_COUNT", 200);
-    testfiles::TempDir dir;
     for (const Format& format : kFormats) {
         // A file load waits on the host's fetch thread: fewer trees go through files.
         const std::uint64_t end =
-            first + std::max<std::uint64_t>(1, format.trip == &ThroughXmlFile ? count / 5 : count);
+            first + std::max<std::uint64_t>(1, format.write == &ToFile ? count / 5 : count);
         int failures = 0;
         for (std::uint64_t seed = first; seed < end && failures < 5; ++seed) {
             printf("%s\n",
                    kestrel::json::WriteContentJson(*RandomTree(seed, format.xml).Make(), {0})
                        .substr(0, 3000)
                        .c_str());
-            const std::string difference =
-                Difference(format, *RandomTree(seed, format.xml).Make(), dir.path());
+            const std::string difference = Difference(format, *RandomTree(seed, format.xml).Make());
             failures += !difference.empty();
             EXPECT_EQ(difference, "") << "seed " << seed;
         }
