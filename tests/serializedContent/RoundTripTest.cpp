@@ -363,10 +363,6 @@ TEST(RandomRoundTripTest, TreesComeBackUnchangedInEveryFormat) {
             first + std::max<std::uint64_t>(1, format.write == &ToFile ? count / 5 : count);
         int failures = 0;
         for (std::uint64_t seed = first; seed < end && failures < 5; ++seed) {
-            printf("%s\n",
-                   kestrel::json::WriteContentJson(*RandomTree(seed, format.xml).Make(), {0})
-                       .substr(0, 3000)
-                       .c_str());
             const std::string difference = Difference(format, *RandomTree(seed, format.xml).Make());
             failures += !difference.empty();
             EXPECT_EQ(difference, "") << "seed " << seed;
