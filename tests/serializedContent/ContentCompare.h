@@ -1,6 +1,7 @@
 // Bit-for-bit comparison of content values and trees for round-trip tests.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <type_traits>
@@ -42,17 +43,9 @@ bool SameBits(const T& a, const T& b) {
         return a.view() == b.view();
     } else if constexpr (std::is_same_v<T, std::vector<bool>>) {
         return a == b;
-    } else if constexpr (requires {
-                             a.size();
-                             a[0];
-                         }) {
-        if (a.size() != b.size())
-            return false;
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            if (!SameBits(a[i], b[i]))
-                return false;
-        }
-        return true;
+    } else if constexpr (requires { a.begin(); }) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                          [](const auto& x, const auto& y) { return SameBits(x, y); });
     } else if constexpr (std::is_trivially_copyable_v<T>) {
         return std::memcmp(&a, &b, sizeof(T)) == 0;
     } else {
@@ -91,9 +84,8 @@ inline std::string FirstDifference(const SerializedContentElement& a,
         }
         if (x->GetChildCount() != y->GetChildCount())
             return where + ": child count";
-        for (std::size_t i = 0; i < x->GetChildCount(); ++i) {
+        for (std::size_t i = 0; i < x->GetChildCount(); ++i)
             pending.emplace_back(x->GetChild(i), y->GetChild(i));
-        }
     }
     return "";
 }

