@@ -103,8 +103,9 @@ TEST_F(BmpModuleTest, SavedImagesArePaddedAndReadBackExactly) {
 }
 
 TEST_F(BmpModuleTest, SaverRefusesWhatItCannotWriteAndLeavesTheOutputsAlone) {
-    for (const SmartPtr<Image>& image : {SmartPtr<Image>(), SmartPtr<Image>(new Image(0, 4, RGB)),
-                                         SmartPtr<Image>(new Image(1, 65536, RGBA))}) {
+    for (const SmartPtr<Image>& image :
+         {SmartPtr<Image>(), SmartPtr<Image>(new Image(0, 4, RGB)),
+          SmartPtr<Image>(new Image(4, 0, RGB)), SmartPtr<Image>(new Image(1, 65536, RGBA))}) {
         std::uint64_t byteCount = 12345;
         const char* bytes = "untouched";
         EXPECT_FALSE(saver_->Write(image, byteCount, bytes));
