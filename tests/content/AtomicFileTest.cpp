@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "content/ContentTestFiles.h"
+#include "serializedContent/TestFiles.h"
 
 namespace {
 
-using contentfiles::Listing;
-using contentfiles::ReadFile;
 using kestrel::Error;
 using kestrel::files::WriteFileAtomically;
+using testfiles::Listing;
+using testfiles::ReadFile;
 
 // New and replaced files hold exactly what was written, and no temporary file stays behind.
 TEST(AtomicFileTest, WritesNewAndReplacedFilesAndLeavesNothingElse) {

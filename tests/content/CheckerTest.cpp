@@ -14,7 +14,6 @@
 #include <variant>
 #include <vector>
 
-#include "content/ContentTestFiles.h"
 #include "geometry/MeshBuilder.h"
 #include "geometry/ValueComponents.h"
 #include "geometry/ValueText.h"
@@ -23,6 +22,7 @@
 #include "kestrel/json/ContentJson.h"
 #include "kestrel/load/Content.h"
 #include "kestrel/values/ValueTraits.h"
+#include "serializedContent/TestFiles.h"
 #include "utilities/Base64.h"
 #include "utilities/OrbTracer.h"
 
@@ -232,7 +232,7 @@ TEST_F(CheckerTest, FindsNoErrorExactlyWhenLoadSaveLoadKeepsTheDocument) {
         edges.push_back(edge);
     std::size_t documents = 0, kept = 0, variants = 0;
     for (const fs::path& path : Documents()) {
-        const std::string text = contentfiles::ReadFile(path);
+        const std::string text = testfiles::ReadFile(path);
         ++documents;
         kept += Compare(text, path.string());
         const XmlParseResult parsed = ParseXmlDocument(text, false);

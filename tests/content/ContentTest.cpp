@@ -11,14 +11,14 @@
 #include <utility>
 #include <vector>
 
-#include "content/ContentTestFiles.h"
 #include "kestrel/paths/ContentPath.h"
 #include "serializedContent/ContentCompare.h"
+#include "serializedContent/TestFiles.h"
 
 namespace {
 
 using kestrel::Error;
-using namespace contentfiles;
+using namespace testfiles;
 using Calls = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
 // A tree below "figure" with one child "part" holding the given property.

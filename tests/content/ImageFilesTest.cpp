@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "content/ContentTestFiles.h"
 #include "imagemodules/ImageTestSupport.h"
+#include "serializedContent/TestFiles.h"
 
 namespace {
 
@@ -39,8 +39,7 @@ TEST(ImageFilesTest, WrittenFilesReadBackTheSame) {
             }
         }
     }
-    EXPECT_EQ(contentfiles::Listing(directory.path()),
-              (std::vector<std::string>{"x.PNG", "y.Bmp"}));
+    EXPECT_EQ(testfiles::Listing(directory.path()), (std::vector<std::string>{"x.PNG", "y.Bmp"}));
 }
 
 // Images that cannot be written, and names that say no format, write nothing.

@@ -21,14 +21,14 @@
 #include <utility>
 #include <vector>
 
-#include "content/ContentTestFiles.h"
+#include "serializedContent/TestFiles.h"
 
 namespace {
 
 using namespace kestrel::meshes;
-using contentfiles::Listing;
-using contentfiles::ReadFile;
 using kestrel::Error;
+using testfiles::Listing;
+using testfiles::ReadFile;
 namespace fs = std::filesystem;
 
 // A cube around the origin, two triangles a side.

@@ -6,12 +6,12 @@
 #include <thread>
 #include <vector>
 
-#include "content/ContentTestFiles.h"
+#include "serializedContent/TestFiles.h"
 
 namespace {
 
-using contentfiles::Example;
 using kestrel::Error;
+using testfiles::Example;
 
 std::string BuiltModule() {
     return std::string(KESTREL_LIBRARY_DIR) + "/" + kestrel::ModuleFileName();

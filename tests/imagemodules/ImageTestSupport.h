@@ -182,12 +182,7 @@ class TempDirectory {
 public:
     std::string path() const { return dir_.path().string(); }
     std::string File(const std::string& name) const { return (dir_.path() / name).string(); }
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
-            names.push_back(entry.path().filename().string());
-        return names;
-    }
+    std::vector<std::string> Entries() const { return testfiles::Listing(dir_.path()); }
 
 private:
     testfiles::TempDir dir_;

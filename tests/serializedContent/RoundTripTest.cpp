@@ -260,6 +260,10 @@ TYPED_TEST_SUITE(RoundTripTest, decltype(AsTestTypes(kestrel::values::ValueTypes
 
 TYPED_TEST(RoundTripTest, BoundaryValuesComeBackBitForBitInEveryFormat) {
     using Traits = kestrel::values::ValueTraits<TypeParam>;
+    // The run-time table finds this type, and no other, by its name.
+    const auto index = kestrel::values::IndexOfType(Traits::typeName);
+    ASSERT_TRUE(index);
+    EXPECT_EQ(PropertyValue(TypeParam{}).index(), *index);
     for (const Format& format : kFormats) {
         if (format.xml && !kXmlHolds<TypeParam>)
             continue;

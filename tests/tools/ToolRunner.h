@@ -21,12 +21,9 @@ struct ToolRun {
     std::string err;
 };
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testfiles::Example;
+using testfiles::Listing;
+using testfiles::ReadFile;
 
 // Runs a shell command line and collects what its last command printed.
 inline ToolRun RunCommand(const std::string& line) {
@@ -48,11 +45,6 @@ inline ToolRun RunTool(const std::string& arguments, const std::string& before =
                       arguments);
 }
 
-// The path of a shipped example.
-inline std::string Example(const std::string& name) {
-    return std::string(KESTREL_EXAMPLES_DIR) + "/" + name;
-}
-
 inline const std::vector<std::string> kExamples = {
     "assembly.xml", "images.xml", "meshes.xml", "naming.xml", "properties.xml", "showcase.xml"};
 
@@ -62,16 +54,6 @@ inline std::string AllExamples() {
     for (const std::string& name : kExamples)
         list += " " + Example(name);
     return list;
-}
-
-// The files in directory, by name.
-inline std::vector<std::string> Listing(const std::filesystem::path& directory) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(directory, error))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // text with each "{dir}" replaced by directory.
