@@ -11,7 +11,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -62,8 +61,9 @@ MeshData Grid(std::uint32_t n) {
 }
 
 std::vector<std::uint32_t> Bits(const std::vector<float>& values) {
-    std::vector<std::uint32_t> bits(values.size());
-    std::memcpy(bits.data(), values.data(), values.size() * sizeof(float));
+    std::vector<std::uint32_t> bits;
+    for (float value : values)
+        bits.push_back(std::bit_cast<std::uint32_t>(value));
     return bits;
 }
 
