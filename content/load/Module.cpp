@@ -6,9 +6,7 @@
 #include <dlfcn.h>
 #endif
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <utility>
