@@ -360,7 +360,8 @@ std::uint64_t EnvironmentNumber(const char* name, std::uint64_t fallback) {
 // KESTREL_ROUNDTRIP_COUNT=1 replays just that one.
 TEST(RandomRoundTripTest, TreesComeBackUnchangedInEveryFormat) {
     const std::uint64_t first = EnvironmentNumber("KESTREL_ROUNDTRIP_SEED", 1000000);
-    const std::uint64_t count = EnvironmentNumber("KESTREL_ROUNDTRIP_COUNT", 200);
+    const std::uint64_t count =
+        EnvironmentNumber("KESTREL_ROUNDTRIP_COUNT", KESTREL_TEST_RANDOM_TREES);
     for (const Format& format : kFormats) {
         // A file load waits on the host's fetch thread: fewer trees go through files.
         const std::uint64_t end =

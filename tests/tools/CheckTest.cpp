@@ -151,10 +151,10 @@ TEST(CheckTest, AllFilesAreCheckedAndTheWorstStatusWins) {
     EXPECT_EQ(quiet.out + quiet.err, "");
 }
 
-TEST(CheckTest, MillionLevelsDeepDocumentIsChecked) {
+TEST(CheckTest, DeepDocumentIsChecked) {
     testfiles::TempDir dir;
     auto file = dir.Write("deep.xml",
-                          toolrunner::Nested(1000000, "<kestrel_sc:a>",
+                          toolrunner::Nested(KESTREL_TEST_DEPTH, "<kestrel_sc:a>",
                                              "\n<kestrel_sc:property type=\"int8\" name=\"x\">300"
                                              "</kestrel_sc:property>\n"));
     ToolRun run = RunTool("check --strict --format json " + file.string());
