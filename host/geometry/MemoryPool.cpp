@@ -1,8 +1,9 @@
 #include "geometry/MemoryPool.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <mutex>
+
+#include "internal/PoolCounters.h"
 
 #if defined(__has_include)
 #if __has_include(<sanitizer/asan_interface.h>)
@@ -94,19 +95,7 @@ Pool& ThePool() noexcept {
     return *pool;
 }
 
-std::atomic<std::size_t> g_liveBlocks{0};
-std::atomic<std::size_t> g_liveBytes{0};
-std::atomic<std::size_t> g_failedRequests{0};
-std::atomic<std::size_t> g_failNext{0};
-
-bool TakeInjectedFailure() noexcept {
-    std::size_t pending = g_failNext.load(std::memory_order_relaxed);
-    while (pending != 0) {
-        if (g_failNext.compare_exchange_weak(pending, pending - 1, std::memory_order_relaxed))
-            return true;
-    }
-    return false;
-}
+host_internal::PoolCounters g_counters;
 
 // Size classes are whole granules; a zero-byte request is served like a one-byte one.
 std::size_t ClassOf(std::size_t size) noexcept {
@@ -117,18 +106,13 @@ std::size_t ClassOf(std::size_t size) noexcept {
 
 void* MemoryPool::Allocate(std::size_t size, void* /*hint*/) noexcept {
     void* block = nullptr;
-    if (!TakeInjectedFailure()) {
+    if (!g_counters.TakeInjectedFailure()) {
         if (size <= kLargestPooled)
             block = ThePool().Take(ClassOf(size), size == 0 ? 1 : size);
         else
             block = std::malloc(size);
     }
-    if (!block) {
-        g_failedRequests.fetch_add(1, std::memory_order_relaxed);
-        return nullptr;
-    }
-    g_liveBlocks.fetch_add(1, std::memory_order_relaxed);
-    g_liveBytes.fetch_add(size, std::memory_order_relaxed);
+    g_counters.Allocated(block, size);
     return block;
 }
 
@@ -139,18 +123,13 @@ void MemoryPool::Free(void* block, std::size_t size) noexcept {
         ThePool().Give(block, ClassOf(size));
     else
         std::free(block);
-    g_liveBlocks.fetch_sub(1, std::memory_order_relaxed);
-    g_liveBytes.fetch_sub(size, std::memory_order_relaxed);
+    g_counters.Freed(size);
 }
 
 MemoryPool::Counters MemoryPool::GetCounters() noexcept {
-    Counters counters;
-    counters.liveBlocks = g_liveBlocks.load(std::memory_order_relaxed);
-    counters.liveBytes = g_liveBytes.load(std::memory_order_relaxed);
-    counters.failedRequests = g_failedRequests.load(std::memory_order_relaxed);
-    return counters;
+    return g_counters.Read<Counters>();
 }
 
 void MemoryPool::FailNextRequests(std::size_t count) noexcept {
-    g_failNext.store(count, std::memory_order_relaxed);
+    g_counters.FailNext(count);
 }

@@ -5,15 +5,12 @@
 #include <string_view>
 #include <system_error>
 
+#include "internal/UrlScheme.h"
+
 namespace {
 
-bool IsAsciiLetter(char c) noexcept {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool IsSchemeChar(char c) noexcept {
-    return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
-}
+using kernel_detail::IsAsciiLetter;
+using kernel_detail::SchemeLength;
 
 bool IsSeparator(char c) noexcept {
 #if defined(_WIN32)
@@ -21,19 +18,6 @@ bool IsSeparator(char c) noexcept {
 #else
     return c == '/';
 #endif
-}
-
-// Length of the URL scheme text starts with ("file" in "file:/x"), 0 when it has none. A single
-// letter before ':' is a drive ("C:\x"), never a scheme.
-std::size_t SchemeLength(std::string_view text) noexcept {
-    if (text.empty() || !IsAsciiLetter(text[0]))
-        return 0;
-    std::size_t end = 1;
-    while (end < text.size() && IsSchemeChar(text[end]))
-        ++end;
-    if (end < 2 || end >= text.size() || text[end] != ':')
-        return 0;
-    return end;
 }
 
 bool IsAbsolutePath(std::string_view path) noexcept {

@@ -30,6 +30,7 @@
 #include <unistd.h>
 #endif
 
+#include "internal/UrlScheme.h"
 #include "utilities/OrbTracer.h"
 
 // The outcomes of a parser's fetches. They outlive OnComplete so that a completion handled later
@@ -62,28 +63,10 @@ struct FileParser::FetchRecords {
 
 namespace {
 
+using kernel_detail::IsAsciiLetter;
+using kernel_detail::SchemeLength;
+
 std::atomic<std::uint64_t> g_lastFetchId{0};
-
-bool IsAsciiLetter(char c) noexcept {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool IsSchemeChar(char c) noexcept {
-    return IsAsciiLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
-}
-
-// Length of the URL scheme text starts with, 0 when it has none. A single letter before ':' is a
-// drive ("C:\x"), never a scheme.
-std::size_t SchemeLength(std::string_view text) noexcept {
-    if (text.empty() || !IsAsciiLetter(text[0]))
-        return 0;
-    std::size_t end = 1;
-    while (end < text.size() && IsSchemeChar(text[end]))
-        ++end;
-    if (end < 2 || end >= text.size() || text[end] != ':')
-        return 0;
-    return end;
-}
 
 bool EqualsIgnoringCase(std::string_view text, std::string_view lowerCase) noexcept {
     if (text.size() != lowerCase.size())
