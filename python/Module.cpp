@@ -385,7 +385,7 @@ std::vector<Item> ArrayFrom(py::handle object) {
             auto exact = py::array_t<Item, py::array::c_style>::ensure(array);
             items.assign(exact.data(), exact.data() + exact.size());
             return items;
-        } else if constexpr (ItemTraits::isCompound && !std::is_same_v<Item, Location>) {
+        } else if constexpr (ItemTraits::isCompound) {
             using Real = typename ItemTraits::Real;
             const auto count = static_cast<py::ssize_t>(ItemTraits::components);
             if (!array.dtype().is(py::dtype::of<Real>()) || array.ndim() != 2 ||

@@ -74,6 +74,7 @@ PathTarget Resolve(SerializedContentElement& top, const std::string& path) {
         target.error.message = "no element at '" + elementPath + "'";
         return target;
     }
+    target.element = element;
     if (at != std::string::npos) {
         const std::string name = path.substr(at + 1);
         const auto& properties = element->GetProperties();
@@ -90,7 +91,6 @@ PathTarget Resolve(SerializedContentElement& top, const std::string& path) {
             return target;
         }
     }
-    target.element = element;
     return target;
 }
 

@@ -28,7 +28,7 @@ KESTREL_CONTENT_API std::string PathOf(const SerializedContentElement& element);
 
 // What a path, with "@name" for a property, names: "bicycle/frame@mass".
 struct PathTarget {
-    SerializedContentElement* element = nullptr;  // the element; null on failure
+    SerializedContentElement* element = nullptr;  // the element; null when there is none
     // For "@name": the first property of that name and its index among the element's
     // properties; null for a path without '@'.
     const SerializedContentElement::Property* property = nullptr;
