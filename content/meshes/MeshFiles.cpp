@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "MakeError.h"
+#include "geometry/PolyForm.h"
+#include "geometry/ShapeVisitor.h"
 #include "kestrel/files/AtomicFile.h"
 #include "kestrel/files/FilePath.h"
 
@@ -715,6 +717,40 @@ MeshReadResult ReadMeshFile(const std::string& path) {
         result.error.line = bad.line;
     }
     return result;
+}
+
+namespace {
+
+// The last face in walk order that has a PolyForm, as ExtractMesh picks it.
+struct LastPolyForm : orbg::ShapeVisitor {
+    using orbg::ShapeVisitor::Visit;
+    State Visit(const Face* face) override {
+        if (face->GetPolyForm())
+            polyForm = face->GetPolyForm();
+        return State::Continue;
+    }
+    const PolyForm* polyForm = nullptr;
+};
+
+}  // namespace
+
+MeshView ViewMesh(Shape& shape) {
+    MeshView view;
+    LastPolyForm visitor;
+    shape.Accept(visitor);
+    if (!visitor.polyForm || !visitor.polyForm->GetVertexPool())
+        return view;
+    // The walk hands out const faces of the shape the caller may change.
+    auto* polyForm = const_cast<PolyForm*>(visitor.polyForm);
+    VertexPool* pool = polyForm->GetVertexPool();
+    view.stride = pool->GetRecordLength();
+    view.vertexCount = pool->GetVertexCount();
+    view.positions = pool->Vertices() + pool->GetVertexType().PositionOffset();
+    if (const Mesh* mesh = polyForm->GetMeshes().GetHead()) {
+        view.triangleCount = mesh->GetNumTriangles();
+        view.indices = view.triangleCount ? mesh->GetIndices().data() : nullptr;
+    }
+    return view;
 }
 
 }  // namespace kestrel::meshes

@@ -64,4 +64,34 @@ std::string PathOf(const SerializedContentElement& element) {
     return path;
 }
 
+PathTarget Resolve(SerializedContentElement& top, const std::string& path) {
+    PathTarget target;
+    const std::size_t at = path.rfind('@');
+    const std::string elementPath = path.substr(0, at);
+    SerializedContentElement* element = FindElement(top, elementPath);
+    if (!element) {
+        target.error.code = Error::NotFound;
+        target.error.message = "no element at '" + elementPath + "'";
+        return target;
+    }
+    target.element = element;
+    if (at != std::string::npos) {
+        const std::string name = path.substr(at + 1);
+        const auto& properties = element->GetProperties();
+        for (std::size_t i = 0; i < properties.size(); ++i) {
+            if (properties[i].name.view() == name) {
+                target.property = &properties[i];
+                target.propertyIndex = i;
+                break;
+            }
+        }
+        if (!target.property) {
+            target.error.code = Error::NotFound;
+            target.error.message = "'" + PathOf(*element) + "' has no property '" + name + "'";
+            return target;
+        }
+    }
+    return target;
+}
+
 }  // namespace kestrel::paths

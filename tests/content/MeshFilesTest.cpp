@@ -545,4 +545,32 @@ TEST(IndependentCheckTest, AssimpAcceptsWhatWeWrite) {
     }
 }
 
+// The view sees the pool's positions in place, whatever the record layout, and an empty shape
+// gives an empty view.
+TEST(ViewMeshTest, PositionsAndTrianglesWhereTheShapeKeepsThem) {
+    const std::vector<float> positions = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+    const std::vector<std::uint32_t> indices = {0, 1, 2, 0, 2, 3};
+    for (unsigned type = 0; type < VertexType::kKnownCount; ++type) {
+        SCOPED_TRACE(type);
+        SmartPtr<Shape> shape = MakeMeshShape(positions, indices, type);
+        ASSERT_TRUE(shape);
+        const MeshView view = ViewMesh(*shape);
+        ASSERT_EQ(view.vertexCount, 4u);
+        EXPECT_EQ(view.stride, VertexType(type).RecordLength());
+        std::vector<float> seen;
+        for (std::uint32_t v = 0; v < view.vertexCount; ++v)
+            seen.insert(seen.end(), view.positions + v * view.stride,
+                        view.positions + v * view.stride + 3);
+        EXPECT_EQ(seen, positions);
+        ASSERT_EQ(view.triangleCount, 2u);
+        EXPECT_EQ(std::vector<std::uint32_t>(view.indices, view.indices + 6), indices);
+        view.positions[0] = 7;  // writes land in the shape
+        EXPECT_EQ(ExtractMesh(*shape).positions[0], 7);
+    }
+    SmartPtr<Shape> empty(new Shape);
+    const MeshView none = ViewMesh(*empty);
+    EXPECT_EQ(none.positions, nullptr);
+    EXPECT_EQ(none.vertexCount + none.triangleCount, 0u);
+}
+
 }  // namespace

@@ -30,6 +30,20 @@ KESTREL_CONTENT_API std::optional<MeshFormat> FormatFromPath(const std::string& 
 KESTREL_CONTENT_API Error WriteMeshFile(const MeshData& mesh, const std::string& path,
                                         MeshFormat format);
 
+// The triangle mesh of a shape where the shape keeps it, as content files store it: the pool
+// positions of the last face (in walk order) that has a PolyForm, and its first mesh's
+// triangles. Valid while the shape lives and is not changed.
+struct MeshView {
+    float* positions = nullptr;  // x of vertex 0; y and z follow, the next x stride floats on
+    std::size_t stride = 3;      // floats from one vertex record to the next
+    std::uint32_t vertexCount = 0;
+    const std::uint32_t* indices = nullptr;  // three per triangle; null without triangles
+    std::uint32_t triangleCount = 0;
+};
+
+// The mesh of shape without copying it; an empty view when no face has a PolyForm with a pool.
+KESTREL_CONTENT_API MeshView ViewMesh(Shape& shape);
+
 // A mesh read from a file, or why there is none.
 struct MeshReadResult {
     MeshData mesh;  // empty on failure

@@ -1,11 +1,12 @@
 // Element paths: how programs name an element of a content tree, "bicycle/frame".
 #pragma once
 
+#include <cstddef>
 #include <string>
 
+#include "kernel/SerializedContentElement.h"
+#include "kestrel/Error.h"
 #include "kestrel/Export.h"
-
-class SerializedContentElement;
 
 namespace kestrel::paths {
 
@@ -24,5 +25,23 @@ KESTREL_CONTENT_API SerializedContentElement* MakeElement(SerializedContentEleme
 
 // The path of element from its top element, the top's name included: "figure/bicycle/frame".
 KESTREL_CONTENT_API std::string PathOf(const SerializedContentElement& element);
+
+// What a path, with "@name" for a property, names: "bicycle/frame@mass".
+struct PathTarget {
+    SerializedContentElement* element = nullptr;  // the element; null when there is none
+    // For "@name": the first property of that name and its index among the element's
+    // properties; null for a path without '@'.
+    const SerializedContentElement::Property* property = nullptr;
+    std::size_t propertyIndex = 0;
+    Error error;  // NotFound saying which element or property is missing
+
+    // True when everything the path names was found.
+    explicit operator bool() const noexcept { return element && !error; }
+};
+
+// Resolves path below top as kestrel-sc get does: the part before the last '@' is an element
+// path (FindElement), the part after it a property name. Fails with NotFound, naming the
+// element path that has no element or the element that has no such property.
+KESTREL_CONTENT_API PathTarget Resolve(SerializedContentElement& top, const std::string& path);
 
 }  // namespace kestrel::paths
