@@ -99,19 +99,27 @@ py::object ClassOf(const char* typeName) {
     return TheRegistry().classes[typeName];
 }
 
-// An element and the top element that keeps it alive.
-struct ElementRef {
+// What the handles of one tree keep alive: its top element, and the subtrees taken out of it,
+// which handles made before the removal may still reach.
+struct TreeHolder {
     SmartPtr<Element> top;
+    std::vector<SmartPtr<Element>> removed;
+};
+using Tree = std::shared_ptr<TreeHolder>;
+
+// An element and the tree that keeps it alive.
+struct ElementRef {
+    Tree tree;
     Element* element = nullptr;
 };
 
-ElementRef RefOf(Element* element, const SmartPtr<Element>& top) {
-    return {top, element};
+ElementRef RefOf(Element* element, const Tree& tree) {
+    return {tree, element};
 }
 
-ElementRef NewTop(Element* top) {
-    SmartPtr<Element> held(top);
-    return {held, top};
+ElementRef NewTop(SmartPtr<Element> top) {
+    Element* element = top.get();
+    return {std::make_shared<TreeHolder>(TreeHolder{std::move(top), {}}), element};
 }
 
 // A property of an element, by its index there.
@@ -516,7 +524,7 @@ std::string Repr(const ElementRef& ref) {
 py::list Children(const ElementRef& ref) {
     py::list out;
     for (std::size_t i = 0; i < ref.element->GetChildCount(); ++i)
-        out.append(py::cast(RefOf(ref.element->GetChild(i), ref.top)));
+        out.append(py::cast(RefOf(ref.element->GetChild(i), ref.tree)));
     return out;
 }
 
@@ -541,14 +549,14 @@ py::object GetItem(const ElementRef& ref, py::handle key) {
             index += count;
         if (index < 0 || index >= count)
             Fail(kestrel::Error::InvalidArgument, "child index out of range", "IndexError");
-        return py::cast(RefOf(ref.element->GetChild(static_cast<std::size_t>(index)), ref.top));
+        return py::cast(RefOf(ref.element->GetChild(static_cast<std::size_t>(index)), ref.tree));
     }
     if (!PyUnicode_Check(key.ptr()))
         FailType("elements are indexed by int or path str, not " + TypeNameOf(key));
     kestrel::paths::PathTarget target = ResolveOrFail(ref, key.cast<std::string>());
     if (target.property)
         return ValueToPython(target.property->value);
-    return py::cast(RefOf(target.element, ref.top));
+    return py::cast(RefOf(target.element, ref.tree));
 }
 
 PropertyRef AddProperty(const ElementRef& ref, const std::string& name, py::handle value,
@@ -574,14 +582,52 @@ void SetItem(const ElementRef& ref, const std::string& path, py::handle value,
     }
     if (!target.element)
         Check(target.error, "KeyError");
-    AddProperty(RefOf(target.element, ref.top), path.substr(at + 1), value, typeName);
+    AddProperty(RefOf(target.element, ref.tree), path.substr(at + 1), value, typeName);
 }
 
+// Takes parent's child at index out of the tree. The subtree stays alive with the tree, since
+// handles made earlier may point into it; the handle returned is its top.
+ElementRef RemoveChildAt(const ElementRef& parent, std::size_t index) {
+    kestrel::edit::RemovedChild removed = kestrel::edit::RemoveChild(*parent.element, index);
+    Check(std::move(removed.error), "IndexError");
+    Element* child = removed.element.get();
+    parent.tree->removed.push_back(std::move(removed.element));
+    return RefOf(child, parent.tree);
+}
+
+ElementRef RemoveChild(const ElementRef& ref, py::handle which) {
+    if (py::isinstance<ElementRef>(which)) {
+        const Element* child = which.cast<const ElementRef&>().element;
+        for (std::size_t i = 0; i < ref.element->GetChildCount(); ++i) {
+            if (ref.element->GetChild(i) == child)
+                return RemoveChildAt(ref, i);
+        }
+        Fail(kestrel::Error::InvalidArgument,
+             "'" + kestrel::paths::PathOf(*child) + "' is not a child of '" +
+                 kestrel::paths::PathOf(*ref.element) + "'",
+             "ValueError");
+    }
+    if (!PyIndex_Check(which.ptr()) || PyBool_Check(which.ptr()))
+        FailType("a child is removed by int index or Element, not " + TypeNameOf(which));
+    auto index = which.cast<std::int64_t>();
+    if (index < 0)
+        index += static_cast<std::int64_t>(ref.element->GetChildCount());
+    if (index < 0)
+        Fail(kestrel::Error::InvalidArgument, "child index out of range", "IndexError");
+    return RemoveChildAt(ref, static_cast<std::size_t>(index));
+}
+
+// del element["a/b@name"] removes that property, del element["a/b"] that element.
 void DelItem(const ElementRef& ref, const std::string& path) {
-    if (path.rfind('@') == std::string::npos)
-        FailType("only properties can be removed by path: give a path with @name");
     kestrel::paths::PathTarget target = ResolveOrFail(ref, path);
-    Check(kestrel::edit::RemoveProperty(*target.element, target.propertyIndex));
+    if (target.property) {
+        Check(kestrel::edit::RemoveProperty(*target.element, target.propertyIndex));
+        return;
+    }
+    Element* parent = target.element->GetParent();
+    if (target.element == ref.element || !parent)
+        Fail(kestrel::Error::InvalidArgument, "an element cannot remove itself", "ValueError");
+    RemoveChild(RefOf(parent, ref.tree), py::cast(RefOf(target.element, ref.tree)));
 }
 
 ElementRef AddChild(const ElementRef& ref, const std::string& name) {
@@ -591,7 +637,7 @@ ElementRef AddChild(const ElementRef& ref, const std::string& name) {
              "ValueError");
     Element* child = ref.element->StartContent(Symbol(name));
     child->EndContent();
-    return RefOf(child, ref.top);
+    return RefOf(child, ref.tree);
 }
 
 // ---- shapes ----
@@ -654,7 +700,7 @@ std::string ShapeRepr(const ShapeRef& ref) {
 
 ElementRef Loaded(kestrel::LoadResult loaded) {
     Check(std::move(loaded.error));
-    return {loaded.tree, loaded.tree.get()};
+    return NewTop(std::move(loaded.tree));
 }
 
 ElementRef LoadFile(const std::string& path) {
@@ -783,7 +829,7 @@ PYBIND11_MODULE(_core, m) {
 
     py::class_<ElementRef>(m, "Element")
         .def(py::init([](const std::string& name) {
-                 return NewTop(Element::CreateTopElement(Symbol(name)));
+                 return NewTop(SmartPtr<Element>(Element::CreateTopElement(Symbol(name))));
              }),
              py::arg("name") = "figure")
         .def_property_readonly(
@@ -794,7 +840,7 @@ PYBIND11_MODULE(_core, m) {
                                [](const ElementRef& e) -> py::object {
                                    if (!e.element->GetParent())
                                        return py::none();
-                                   return py::cast(RefOf(e.element->GetParent(), e.top));
+                                   return py::cast(RefOf(e.element->GetParent(), e.tree));
                                })
         .def_property_readonly("children", &Children)
         .def_property_readonly("properties", &Properties)
@@ -809,6 +855,7 @@ PYBIND11_MODULE(_core, m) {
         .def("__delitem__", &DelItem)
         .def("_add_property", &AddProperty)
         .def("add_child", &AddChild, py::arg("name"))
+        .def("remove_child", &RemoveChild, py::arg("child"))
         .def(
             "remove_property",
             [](const ElementRef& e, std::size_t index) {

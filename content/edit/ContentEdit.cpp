@@ -10,19 +10,11 @@ namespace kestrel::edit {
 
 namespace {
 
-using Properties = std::vector<SerializedContentElement::Property>;
-
-// The element hands out its properties read-only; the element itself is not const, so the
-// vector may be changed through it.
-Properties& PropertiesOf(SerializedContentElement& element) {
-    return const_cast<Properties&>(element.GetProperties());
-}
-
-Error OutOfRange(const SerializedContentElement& element, std::size_t index) {
+Error OutOfRange(const char* what, std::size_t index, std::size_t count) {
     Error error;
     error.code = Error::InvalidArgument;
-    error.message = "property index " + std::to_string(index) + " is not below " +
-                    std::to_string(element.GetProperties().size());
+    error.message = std::string(what) + " index " + std::to_string(index) + " is not below " +
+                    std::to_string(count);
     return error;
 }
 
@@ -30,10 +22,10 @@ Error OutOfRange(const SerializedContentElement& element, std::size_t index) {
 
 Error SetPropertyValue(SerializedContentElement& element, std::size_t index, PropertyValue value,
                        bool anyType) {
-    Properties& properties = PropertiesOf(element);
+    const auto& properties = element.GetProperties();
     if (index >= properties.size())
-        return OutOfRange(element, index);
-    PropertyValue& current = properties[index].value;
+        return OutOfRange("property", index, properties.size());
+    const PropertyValue& current = properties[index].value;
     if (!anyType && current.index() != value.index()) {
         Error error;
         error.code = Error::InvalidArgument;
@@ -42,16 +34,22 @@ Error SetPropertyValue(SerializedContentElement& element, std::size_t index, Pro
                         std::string(values::FactsOf(value).typeName);
         return error;
     }
-    current = std::move(value);
+    element.SetPropertyValue(index, std::move(value));
     return {};
 }
 
 Error RemoveProperty(SerializedContentElement& element, std::size_t index) {
-    Properties& properties = PropertiesOf(element);
-    if (index >= properties.size())
-        return OutOfRange(element, index);
-    properties.erase(properties.begin() + static_cast<std::ptrdiff_t>(index));
+    if (!element.RemoveProperty(index))
+        return OutOfRange("property", index, element.GetProperties().size());
     return {};
+}
+
+RemovedChild RemoveChild(SerializedContentElement& parent, std::size_t index) {
+    RemovedChild removed;
+    removed.element = parent.RemoveChild(index);
+    if (!removed.element)
+        removed.error = OutOfRange("child", index, parent.GetChildCount());
+    return removed;
 }
 
 }  // namespace kestrel::edit

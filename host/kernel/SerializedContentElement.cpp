@@ -37,6 +37,31 @@ void SerializedContentElement::AddPropertyValue(const Symbol& name, PropertyValu
     properties_.push_back(Property{name, std::move(value)});
 }
 
+bool SerializedContentElement::SetPropertyValue(std::size_t index, PropertyValue value) {
+    if (index >= properties_.size())
+        return false;
+    properties_[index].value = std::move(value);
+    return true;
+}
+
+bool SerializedContentElement::RemoveProperty(std::size_t index) {
+    if (index >= properties_.size())
+        return false;
+    properties_.erase(properties_.begin() + static_cast<std::ptrdiff_t>(index));
+    return true;
+}
+
+SmartPtr<SerializedContentElement> SerializedContentElement::RemoveChild(std::size_t index) {
+    if (index >= children_.size())
+        return {};
+    SerializedContentElement* child = children_[index];
+    children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(index));
+    // Without a parent its release deletes it, as for any top element.
+    child->parent_ = nullptr;
+    child->open_ = false;
+    return SmartPtr<SerializedContentElement>(child);
+}
+
 // The overloads differ only in the value type; each stores its value as that alternative.
 #define KESTREL_ADD_PROPERTY(Parameter, Alternative)                                              \
     void SerializedContentElement::AddProperty(const Symbol& name, Parameter value) {             \

@@ -54,6 +54,27 @@ def test_editing():
     assert k.loads(k.dumps(tree))["part"].name == "part"
 
 
+def test_removed_children_stay_valid():
+    tree = k.Element()
+    a, b, c = (tree.add_child(name) for name in "abc")
+    inner = b.add_child("inner")
+    inner["@x"] = 1.5
+    removed = tree.remove_child(1)
+    assert removed == b and removed.parent is None and removed.path == "b"
+    assert [e.name for e in tree.children] == ["a", "c"]
+    del tree
+    assert inner["@x"] == 1.5 and inner.path == "b/inner"
+    tree = a.parent
+    del tree["c"]
+    assert tree.remove_child(-1) == a and len(tree) == 0
+    with pytest.raises(IndexError):
+        tree.remove_child(0)
+    with pytest.raises(ValueError):
+        tree.remove_child(inner)
+    with pytest.raises(ValueError):
+        del inner[""]
+
+
 @pytest.mark.parametrize("type_name,value,error", [
     ("uint8", 256, k.ValueOverflowError), ("int32", "1", k.ValueTypeError),
     ("int32", 1.5, k.ValueTypeError), ("bool", 1, k.ValueTypeError),

@@ -70,4 +70,28 @@ TEST(ContentEditTest, RemovesPropertiesByIndex) {
     }
 }
 
+// The removed child outlives its old tree with its subtree; the leak checker sees both freed.
+TEST(ContentEditTest, RemovedChildrenLiveOnAsTreesOfTheirOwn) {
+    auto top = Part();
+    for (const char* name : {"a", "b", "c"})
+        top->StartContent(name)->EndContent();
+    top->GetChild(1)->StartContent("inner")->AddProperty("x", 1.0);
+
+    EXPECT_EQ(RemoveChild(*top, 3).error.message, "child index 3 is not below 3");
+    RemovedChild removed = RemoveChild(*top, 1);
+    ASSERT_TRUE(removed) << removed.error.description();
+    top = nullptr;
+    EXPECT_EQ(removed.element->GetName(), Symbol("b"));
+    EXPECT_EQ(removed.element->GetParent(), nullptr);
+    ASSERT_EQ(removed.element->GetChildCount(), 1u);
+    EXPECT_EQ(Names(*removed.element->GetChild(0)), "x;");
+
+    auto again = Part();
+    for (const char* name : {"a", "b"})
+        again->StartContent(name)->EndContent();
+    ASSERT_TRUE(RemoveChild(*again, 0));  // released at once
+    ASSERT_EQ(again->GetChildCount(), 1u);
+    EXPECT_EQ(again->GetChild(0)->GetName(), Symbol("b"));
+}
+
 }  // namespace

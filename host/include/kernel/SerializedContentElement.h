@@ -10,6 +10,7 @@
 #include "kernel/Export.h"
 #include "kernel/PropertyValue.h"
 #include "utilities/RefCounted.h"
+#include "utilities/SmartPtr.h"
 #include "utilities/Symbol.h"
 
 // A named content element holding typed properties, in the order added, and child elements, in
@@ -69,6 +70,16 @@ public:
     // Appends a property holding any value a property can hold, the types no file carries
     // included.
     void AddPropertyValue(const Symbol& name, PropertyValue value);
+
+    // Replaces the value of the property at index, keeping its name and place; false (nothing
+    // changed) for an index out of range.
+    bool SetPropertyValue(std::size_t index, PropertyValue value);
+    // Removes the property at index, the later ones moving up; false for an index out of range.
+    bool RemoveProperty(std::size_t index);
+    // Takes the child at index out of this element, the later ones moving up, and hands it back
+    // with its subtree as a top element of its own (freed when the last SmartPtr to it goes);
+    // null for an index out of range.
+    SmartPtr<SerializedContentElement> RemoveChild(std::size_t index);
 
     // The element name.
     const Symbol& GetName() const noexcept { return name_; }
