@@ -122,6 +122,8 @@ private:
                 Json child = {{"name", name}, {"extras", {{"property", name}, {"type", "shape"}}}};
                 if (*shape)
                     AttachMesh(**shape, name, child, extras["path"].get<std::string>());
+                else
+                    child["extras"]["null"] = true;
                 propertyNodes.push_back(AddNode(std::move(child)));
                 continue;
             }
@@ -135,6 +137,8 @@ private:
                     if ((*list)[i])
                         AttachMesh(*(*list)[i], entryName, entry,
                                    extras["path"].get<std::string>());
+                    else
+                        entry["extras"]["null"] = true;
                     entries.push_back(AddNode(std::move(entry)));
                 }
                 if (!entries.empty())
@@ -161,7 +165,9 @@ private:
                 location && !transformed && !options_.transformProperty.empty() &&
                 name == options_.transformProperty && SetTransform(*location, node)) {
                 transformed = true;
-                continue;
+                // A rotation that had to be normalised is kept as it was too.
+                if (!node.contains("rotation") || UnitRotation(*location))
+                    continue;
             }
             properties.push_back(Json::parse(json::WritePropertyJson(property)));
         }
@@ -179,6 +185,11 @@ private:
     int AddNode(Json node) {
         nodes_.push_back(std::move(node));
         return static_cast<int>(nodes_.size()) - 1;
+    }
+
+    static bool UnitRotation(const Location& location) {
+        const Quaternion<double>& q = location.orientation;
+        return std::fabs(std::sqrt(q.x * q.x + q.y * q.y + q.z * q.z + q.w * q.w) - 1) < 1e-9;
     }
 
     // The location as translation, rotation and scale; false (nothing set) when a component is

@@ -230,8 +230,10 @@ private:
             for (int child : node.children) {
                 if (!Claim(child))
                     return false;
+                const tinygltf::Node& entry = model_.nodes[static_cast<std::size_t>(child)];
                 SmartPtr<Shape> shape;
-                if (!ShapeOfNode(model_.nodes[static_cast<std::size_t>(child)], shape))
+                if (!ExtrasOf(entry.extras_json_string).contains("null") &&
+                    !ShapeOfNode(entry, shape))
                     return false;
                 list.push_back(shape);
             }
@@ -239,7 +241,7 @@ private:
             return true;
         }
         SmartPtr<Shape> shape;
-        if (!ShapeOfNode(node, shape))
+        if (!extras.contains("null") && !ShapeOfNode(node, shape))
             return false;
         out.push_back({Symbol(name), shape});
         return true;
