@@ -5,7 +5,11 @@
 #define TINYGLTF_NO_STB_IMAGE_WRITE
 #define TINYGLTF_NO_EXTERNAL_IMAGE
 #define TINYGLTF_NOEXCEPTION
+// Its Windows code paths leave parameters unused.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-parameter"
 #include <tiny_gltf.h>
+#pragma GCC diagnostic pop
 
 #include <bit>
 #include <cmath>
