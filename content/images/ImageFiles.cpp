@@ -97,11 +97,11 @@ std::string Unwritable(const Image& image) {
 
 enum class FileKind { Png, Bmp };
 
-Error Encode(const Image& image, FileKind kind, const std::string& path) {
+Error EncodeBytes(const Image& image, FileKind kind, const std::string& path,
+                  Collector& collector) {
     if (std::string reason = Unwritable(image); !reason.empty())
         return MakeError(Error::NotSavable, std::move(reason), path);
     try {
-        Collector collector;
         const int width = static_cast<int>(image.GetWidth());
         const int height = static_cast<int>(image.GetHeight());
         const int channels = static_cast<int>(BytesPerPixel(image.GetFormat()));
@@ -113,6 +113,17 @@ Error Encode(const Image& image, FileKind kind, const std::string& path) {
                                          image.GetPixels());
         if (!written || collector.failed)
             return MakeError(Error::Internal, "out of memory while encoding the image", path);
+        return {};
+    } catch (...) {
+        return FromException(path);
+    }
+}
+
+Error Encode(const Image& image, FileKind kind, const std::string& path) {
+    Collector collector;
+    if (Error error = EncodeBytes(image, kind, path, collector))
+        return error;
+    try {
         return files::WriteFileAtomically(
             path, std::string_view(reinterpret_cast<const char*>(collector.bytes.data()),
                                    collector.bytes.size()));
@@ -170,6 +181,20 @@ ImageReadResult ReadImageFile(const std::string& path) {
     } catch (...) {
         result.image = nullptr;
         result.error = FromException(path);
+    }
+    return result;
+}
+
+PngResult EncodePng(const Image& image) {
+    PngResult result;
+    Collector collector;
+    result.error = EncodeBytes(image, FileKind::Png, {}, collector);
+    if (!result.error) {
+        try {
+            result.bytes.assign(collector.bytes.begin(), collector.bytes.end());
+        } catch (...) {
+            result.error = FromException({});
+        }
     }
     return result;
 }

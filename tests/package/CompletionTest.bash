@@ -23,8 +23,9 @@ expect() {
     fi
 }
 
-expect "kestrel-sc " "tree info cat check get diff export import-mesh import-image"
-expect "kestrel-sc i" "info import-mesh import-image"
+expect "kestrel-sc " "tree info cat check get diff export import-mesh import-image import-gltf view"
+expect "kestrel-sc i" "info import-mesh import-image import-gltf"
+expect "kestrel-sc import-gltf m.glb --t" "--transform"
 expect "kestrel-sc --" "--module --quiet --progress --no-progress --help --version"
 expect "kestrel-sc --module lib.so -q c" "cat check"
 expect "kestrel-sc tree --" "--depth --types --mask --indent --items --help"

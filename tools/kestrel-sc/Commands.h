@@ -74,5 +74,6 @@ void AddGetCommand(CLI::App& app, ToolContext& context);
 void AddDiffCommand(CLI::App& app, ToolContext& context);
 void AddExportCommand(CLI::App& app, ToolContext& context);
 void AddImportCommands(CLI::App& app, ToolContext& context);
+void AddViewCommand(CLI::App& app, ToolContext& context);
 
 }  // namespace kestrelsc

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "kestrel/gltf/Gltf.h"
 #include "kestrel/images/ImageFiles.h"
 #include "kestrel/meshes/MeshFiles.h"
 #include "kestrel/paths/ContentPath.h"
@@ -43,16 +44,27 @@ std::string FileStem(const SerializedContentElement& element, const Symbol& prop
 
 void AddExportCommand(CLI::App& app, ToolContext& context) {
     struct Options {
-        std::string input, shapes, images, meshFormat = "ply";
+        std::string input, shapes, images, meshFormat = "ply", gltf, transform;
+        bool separateBuffer = false;
     };
     auto options = std::make_shared<Options>();
     CLI::App* command = app.add_subcommand(
-        "export", "Write every shape as a mesh file and every image as a PNG file");
+        "export",
+        "Write every shape as a mesh file and every image as a PNG file, or the whole tree as a "
+        "glTF 2.0 scene");
     command->add_option("FILE", options->input, "Content file or canonical JSON to load")
         ->required();
     auto* shapes =
         command->add_option("--shapes", options->shapes, "Directory for the shapes' mesh files");
     auto* images = command->add_option("--images", options->images, "Directory for the PNG files");
+    auto* gltf = command->add_option(
+        "--gltf", options->gltf,
+        "Write the tree as a glTF 2.0 scene: OUT.glb (binary) or OUT.gltf (buffer embedded)");
+    command->add_option("--transform", options->transform,
+                        "With --gltf: the location property of this name places each node "
+                        "(translation, rotation, uniform scale)");
+    command->add_flag("--separate-buffer", options->separateBuffer,
+                      "With --gltf OUT.gltf: write the buffer to OUT.bin beside it");
     command->add_option("--mesh-format", options->meshFormat, "ply (binary, default) or obj")
         ->check(CLI::IsMember({"ply", "obj"}));
     command->footer(
@@ -60,15 +72,38 @@ void AddExportCommand(CLI::App& app, ToolContext& context) {
         "bicycle.frame.mesh.ply; directories are created as needed.\n"
         "Examples:\n"
         "  kestrel-sc export examples/meshes.xml --shapes out/ --mesh-format obj\n"
-        "  kestrel-sc export examples/images.xml --images out/");
-    command->callback([options, shapes, images, &context] {
-        if (shapes->count() == 0 && images->count() == 0) {
-            context.Refuse("export: give --shapes DIR, --images DIR or both");
+        "  kestrel-sc export examples/images.xml --images out/\n"
+        "  kestrel-sc export examples/meshes.xml --gltf meshes.glb\n"
+        "  kestrel-sc export examples/assembly.xml --gltf a.gltf --separate-buffer "
+        "--transform placement\n"
+        "docs/gltf.md describes the glTF scene.");
+    command->callback([options, shapes, images, gltf, &context] {
+        if (shapes->count() == 0 && images->count() == 0 && gltf->count() == 0) {
+            context.Refuse("export: give --shapes DIR, --images DIR or --gltf FILE");
             return;
         }
         LoadOutcome outcome;
         if (!context.Load(options->input, outcome))
             return;
+        if (!options->gltf.empty()) {
+            kestrel::gltf::ExportOptions exportOptions;
+            exportOptions.transformProperty = options->transform;
+            std::vector<std::string> notes;
+            if (const kestrel::Error error = kestrel::gltf::WriteGltf(
+                    *outcome.tree, options->gltf, exportOptions,
+                    options->separateBuffer ? kestrel::gltf::BufferPlacement::Beside
+                                            : kestrel::gltf::BufferPlacement::Embedded,
+                    &notes)) {
+                context.Fail(error.description());
+                return;
+            }
+            for (const std::string& note : notes)
+                context.Warn(options->gltf + ": " + note);
+            if (!context.quiet)
+                std::cout << options->gltf << '\n';
+            if (shapes->count() == 0 && images->count() == 0)
+                return;
+        }
         namespace meshes = kestrel::meshes;
         const meshes::MeshFormat format =
             options->meshFormat == "obj" ? meshes::MeshFormat::Obj : meshes::MeshFormat::Ply;

@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
     AddDiffCommand(app, context);
     AddExportCommand(app, context);
     AddImportCommands(app, context);
+    AddViewCommand(app, context);
 
     try {
         app.parse(argc, argv);

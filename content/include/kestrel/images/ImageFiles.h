@@ -31,6 +31,19 @@ struct ImageReadResult {
 // when it is empty, not an image stb can read, or larger than the limits above.
 KESTREL_CONTENT_API ImageReadResult ReadImageFile(const std::string& path);
 
+// PNG bytes of an image, or why there are none.
+struct PngResult {
+    std::string bytes;  // empty on failure
+    Error error;
+
+    // True when the image was encoded.
+    explicit operator bool() const noexcept { return !error; }
+};
+
+// The image encoded as PNG in memory; NotSavable when the image is empty or beyond the limits,
+// Internal when memory runs out.
+KESTREL_CONTENT_API PngResult EncodePng(const Image& image);
+
 // Writes image as a PNG file at path, through a temporary file in the same directory renamed over
 // path once complete, so a failure leaves no partial file. NotSavable when the image is empty or
 // beyond the limits; WriteFailed when the file cannot be written.
