@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"get " + kAssembly + " bicycle/saddle", 1, "no element at 'bicycle/saddle'"},
         FailureCase{"get " + kAssembly + " bicycle@weight", 1,
                     "'figure/bicycle' has no property 'weight'"},
-        FailureCase{"export " + kAssembly, 2, "give --shapes DIR, --images DIR or both"},
+        FailureCase{"export " + kAssembly, 2, "give --shapes DIR, --images DIR or --gltf FILE"},
         FailureCase{"check /no/such/file.xml", 2, "No such file or directory"},
         FailureCase{"check /tmp", 2, "/tmp: is a directory"},
         FailureCase{"check /dev/zero", 2, "not a regular file"},
