@@ -18,7 +18,9 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -475,30 +477,62 @@ private:
     std::vector<bool> seen_;
 };
 
-}  // namespace
+// External buffers (a "uri" naming a file) are read below baseDirectory through the library's
+// own file access, UTF-8 names on every platform; with no directory none are read. tinygltf's
+// defaults would expand the name with wordexp, which no name taken from a file should reach.
+struct ExternalFiles {
+    std::string baseDirectory;
 
-ImportResult ImportGltf(const std::string& path, SerializedContentElement& parent,
-                        const ImportOptions& options) {
+    // With no directory every name "exists", so that Read says why it is not read.
+    static bool Exists(const std::string& path, void* self) {
+        return static_cast<ExternalFiles*>(self)->baseDirectory.empty() ||
+               files::StatFile(path).regular;
+    }
+    static std::string Expand(const std::string& path, void*) { return path; }
+    static bool Read(std::vector<unsigned char>* out, std::string* error, const std::string& path,
+                     void* self) {
+        if (static_cast<ExternalFiles*>(self)->baseDirectory.empty()) {
+            *error = "external files are not read here: " + path;
+            return false;
+        }
+        std::string bytes;
+        if (Error failed = files::ReadRegularFile(path, bytes)) {
+            *error = failed.description();
+            return false;
+        }
+        out->assign(bytes.begin(), bytes.end());
+        return true;
+    }
+    static bool Write(std::string* error, const std::string&, const std::vector<unsigned char>&,
+                      void*) {
+        *error = "nothing is written while importing";
+        return false;
+    }
+};
+
+// ImportGltf and ImportGltfBytes: bytes of a .glb or .gltf file, named path in errors.
+ImportResult Import(std::string_view bytes, const std::string& path,
+                    const std::string& baseDirectory, SerializedContentElement& parent,
+                    const ImportOptions& options) {
     ImportResult result;
     try {
-        std::string bytes;
-        if ((result.error = files::ReadRegularFile(path, bytes)))
-            return result;
         tinygltf::TinyGLTF loader;
         loader.SetStoreOriginalJSONForExtrasAndExtensions(true);
         loader.SetImageLoader(KeepImageBytes, nullptr);
+        ExternalFiles external{baseDirectory};
+        loader.SetFsCallbacks({&ExternalFiles::Exists, &ExternalFiles::Expand, &ExternalFiles::Read,
+                               &ExternalFiles::Write, &external});
         tinygltf::Model model;
         std::string error, warning;
-        const std::string baseDir = files::Utf8Of(files::PathOf(path).parent_path());
-        const bool binary = bytes.size() >= 4 && bytes.compare(0, 4, "glTF") == 0;
+        const bool binary = bytes.size() >= 4 && bytes.substr(0, 4) == "glTF";
         const bool loaded =
             bytes.size() <= 0xFFFFFFFFu &&
             (binary
                  ? loader.LoadBinaryFromMemory(&model, &error, &warning,
                                                reinterpret_cast<const unsigned char*>(bytes.data()),
-                                               static_cast<unsigned>(bytes.size()), baseDir)
+                                               static_cast<unsigned>(bytes.size()), baseDirectory)
                  : loader.LoadASCIIFromString(&model, &error, &warning, bytes.data(),
-                                              static_cast<unsigned>(bytes.size()), baseDir));
+                                              static_cast<unsigned>(bytes.size()), baseDirectory));
         if (!loaded) {
             while (!error.empty() && (error.back() == '\n' || error.back() == ' '))
                 error.pop_back();
@@ -537,6 +571,31 @@ ImportResult ImportGltf(const std::string& path, SerializedContentElement& paren
         result.error = FromException(path);
     }
     return result;
+}
+
+}  // namespace
+
+ImportResult ImportGltf(const std::string& path, SerializedContentElement& parent,
+                        const ImportOptions& options) {
+    std::string bytes;
+    try {
+        if (Error error = files::ReadRegularFile(path, bytes)) {
+            ImportResult failed;
+            failed.error = std::move(error);
+            return failed;
+        }
+        return Import(bytes, path, files::Utf8Of(files::PathOf(path).parent_path()), parent,
+                      options);
+    } catch (...) {
+        ImportResult failed;
+        failed.error = FromException(path);
+        return failed;
+    }
+}
+
+ImportResult ImportGltfBytes(std::string_view bytes, const std::string& baseDirectory,
+                             SerializedContentElement& parent, const ImportOptions& options) {
+    return Import(bytes, {}, baseDirectory, parent, options);
 }
 
 }  // namespace kestrel::gltf

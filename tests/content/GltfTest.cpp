@@ -98,6 +98,25 @@ TEST(GltfTest, MeshesComeBackBitForBitFromEveryContainer) {
     }
 }
 
+// From memory a file's buffer beside it is read only below the directory given.
+TEST(GltfTest, BytesReadExternalBuffersOnlyBelowTheDirectoryGiven) {
+    SmartPtr<SerializedContentElement> top(SerializedContentElement::CreateTopElement("figure"));
+    top->StartContent("part")->AddProperty(
+        "mesh", MakeMeshShape(kMeshes[0].mesh.positions, kMeshes[0].mesh.indices));
+    testfiles::TempDir directory;
+    const auto path = directory.path() / "beside.gltf";
+    ASSERT_FALSE(WriteGltf(*top, path.string(), {}, BufferPlacement::Beside));
+    const std::string bytes = testfiles::ReadFile(path);
+    for (const std::string& base : {std::string(), directory.path().string()}) {
+        SmartPtr<SerializedContentElement> back(SerializedContentElement::CreateTopElement("x"));
+        const ImportResult imported = ImportGltfBytes(bytes, base, *back, {});
+        EXPECT_EQ(imported.shapes, base.empty() ? 0u : 1u) << base;
+        EXPECT_EQ(imported.error.message.find("external files are not read") != std::string::npos,
+                  base.empty())
+            << imported.error.description();
+    }
+}
+
 struct LocationRow {
     Location location;
     nlohmann::json translation, rotation, scale;  // null: left out of the node

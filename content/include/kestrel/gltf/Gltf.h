@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kernel/SerializedContentElement.h"
@@ -85,5 +86,12 @@ struct ImportResult {
 KESTREL_CONTENT_API ImportResult ImportGltf(const std::string& path,
                                             SerializedContentElement& parent,
                                             const ImportOptions& options);
+
+// ImportGltf for the bytes of a .glb or .gltf file held in memory: external buffers are read
+// below baseDirectory, and with an empty one not at all (such a file then fails with Malformed).
+KESTREL_CONTENT_API ImportResult ImportGltfBytes(std::string_view bytes,
+                                                 const std::string& baseDirectory,
+                                                 SerializedContentElement& parent,
+                                                 const ImportOptions& options);
 
 }  // namespace kestrel::gltf
