@@ -496,9 +496,7 @@ std::string ElementOutline(const Element& element, int depth, std::size_t& lines
         ++lines;
     };
     for (const auto& property : element.GetProperties())
-        line(indent + "@" + std::string(property.name.view()) + ": " +
-             kestrel::values::TypeName(property.value) + " = " +
-             kestrel::values::ValueSummary(property.value, 4));
+        line(indent + kestrel::values::PropertyLine(property, 4));
     for (std::size_t i = 0; i < element.GetChildCount(); ++i) {
         const Element& child = *element.GetChild(i);
         if (depth <= 0) {

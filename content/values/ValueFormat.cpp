@@ -91,4 +91,12 @@ std::string ImageSummary(const Image& image) {
            PixelFormatName(image.GetFormat());
 }
 
+std::string PropertyLine(const SerializedContentElement::Property& property, std::size_t maxItems,
+                         bool withValue) {
+    std::string line = "@" + std::string(property.name.view()) + ": " + TypeName(property.value);
+    if (withValue)
+        line += " = " + ValueSummary(property.value, maxItems);
+    return line;
+}
+
 }  // namespace kestrel::values

@@ -101,12 +101,8 @@ void AppendOutline(std::string& out, const SerializedContentElement& top,
         AppendEscaped(out, element.GetName().view());
         out += "</span></summary>\n<ul>\n";
         for (const auto& property : element.GetProperties()) {
-            out += "<li>@";
-            AppendEscaped(out, property.name.view());
-            out += ": ";
-            AppendEscaped(out, values::TypeName(property.value));
-            out += " = ";
-            AppendEscaped(out, values::ValueSummary(property.value));
+            out += "<li>";
+            AppendEscaped(out, values::PropertyLine(property));
             if (const auto* image = std::get_if<SmartPtr<Image>>(&property.value);
                 image && *image) {
                 if (images::PngResult png = images::EncodePng(**image)) {

@@ -26,14 +26,7 @@ void AppendLines(std::string& out, const SerializedContentElement& element, std:
     out += '\n';
     for (const SerializedContentElement::Property& property : element.GetProperties()) {
         Indent(out, depth + 1, options);
-        out += '@';
-        out += property.name.view();
-        out += ": ";
-        out += kestrel::values::TypeName(property.value);
-        if (!options.typesOnly) {
-            out += " = ";
-            out += kestrel::values::ValueSummary(property.value, options.maxItems);
-        }
+        out += kestrel::values::PropertyLine(property, options.maxItems, !options.typesOnly);
         out += '\n';
     }
 }
