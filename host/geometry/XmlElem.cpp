@@ -1,5 +1,6 @@
 #include "geometry/XmlElem.h"
 
+#include "XmlRecordPool.h"
 #include "geometry/ValueText.h"
 
 #if defined(_WIN32)
@@ -56,6 +57,18 @@ void XmlElem::DestroySubtree() noexcept {
         } else {
             delete element;
         }
+    }
+}
+
+void* XmlElem::AllocateList(std::size_t bytes) {
+    return bytes <= xml_records::kMaxRecord ? xml_records::Allocate(bytes) : ::operator new(bytes);
+}
+
+void XmlElem::FreeList(void* data, std::size_t bytes) noexcept {
+    if (bytes <= xml_records::kMaxRecord) {
+        xml_records::Free(data, bytes);
+    } else {
+        ::operator delete(data);
     }
 }
 
@@ -253,8 +266,23 @@ void XmlElem::SetText(bool value) {
     text_ = TextOf(value);
 }
 
+namespace {
+
+// An element in a record of the pool: delete, through the virtual destructor, frees the record.
+class PooledElem final : public XmlElem {
+public:
+    using XmlElem::XmlElem;
+
+    static void* operator new(std::size_t size) { return xml_records::Allocate(size); }
+    static void operator delete(void* record, std::size_t size) noexcept {
+        xml_records::Free(record, size);
+    }
+};
+
+}  // namespace
+
 XmlElem* NewXmlElem(const Symbol& name, bool /*reserved*/) {
-    return new XmlElem(name);
+    return new PooledElem(name);
 }
 
 void FreeXml(XmlElem* root) {

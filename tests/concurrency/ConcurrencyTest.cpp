@@ -4,12 +4,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "geometry/XmlElem.h"
 #include "kernel/Anchor.h"
 #include "kernel/AsyncEvent.h"
 #include "kestrel/load/Content.h"
@@ -113,6 +115,41 @@ TEST(ConcurrencyTest, WritersOnSeparateTreesAtOnce) {
 
 // A load whose loader the caller lets go of at once still ends, and ends well: the pending fetch
 // keeps what it needs alive.
+// Element trees made with NewXmlElem on one thread and freed on another, most of them after the
+// thread that made them has ended: the records of a block go back whichever thread frees them.
+TEST(ConcurrencyTest, ElementTreesFreedOnOtherThreadsThanMadeThem) {
+    std::mutex lock;
+    std::vector<XmlElem*> made;
+    OnThreads([&](int thread) {
+        for (int round = 0; round < 20; ++round) {
+            XmlElem* root = NewXmlElem(Symbol("root"), false);
+            for (int i = 0; i < 200; ++i) {
+                XmlElem* child = NewXmlElem(Symbol("child"), false);
+                child->SetAttribute(Symbol("n"), static_cast<std::uint32_t>(i));
+                root->AddChild(child);
+            }
+            XmlElem* other = nullptr;
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                made.push_back(root);
+                if (thread % 2 == 1 && made.size() > 1) {
+                    other = made.front();
+                    made.erase(made.begin());
+                }
+            }
+            if (other) {
+                EXPECT_EQ(other->GetChildCount(), 200u);
+                EXPECT_EQ(other->GetChild(199)->GetAttributeText(0), "199");
+                FreeXml(other);
+            }
+        }
+    });
+    for (XmlElem* root : made) {
+        EXPECT_EQ(root->GetChildCount(), 200u);
+        FreeXml(root);
+    }
+}
+
 TEST(ConcurrencyTest, LoaderLetGoWhileItsFetchIsPending) {
     constexpr int kLoads = 24;
     std::vector<SmartPtr<SerializedContentLoaderEvent>> events;

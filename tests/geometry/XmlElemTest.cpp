@@ -89,6 +89,38 @@ TEST(XmlElemTest, SetAttributeReplacesAndCountsAreDecimal) {
     EXPECT_EQ(element.GetAttributeText(1), "b");
 }
 
+// Elements live on the heap, in NewXmlElem's records or in a parsed tree; each way of freeing
+// them gives the memory back where it came from, lists grown past a record's size included.
+TEST(XmlElemTest, EveryElementIsFreedWhereItCameFrom) {
+    struct Counted : XmlElem {
+        explicit Counted(int* destroyed) : XmlElem(Symbol("counted")), destroyed_(destroyed) {}
+        ~Counted() override { ++*destroyed_; }
+        int* destroyed_;
+    };
+    int destroyed = 0;
+    XmlElem* made = NewXmlElem(Symbol("made"), false);
+    for (std::uint32_t i = 0; i < 300; ++i)
+        made->SetAttribute(Symbol("a" + std::to_string(i)), i);
+    for (int i = 0; i < 300; ++i)
+        made->AddChild(i % 3 == 0 ? new Counted(&destroyed) : NewXmlElem(Symbol("c"), false));
+    EXPECT_EQ(made->GetAttributeText(299), "299");
+    EXPECT_EQ(made->GetChildCount(), 300u);
+    FreeXml(made);
+    EXPECT_EQ(destroyed, 100);
+
+    delete NewXmlElem(Symbol("deleted"), false);
+    XmlElem* counted = new Counted(&destroyed);
+    delete counted;
+    EXPECT_EQ(destroyed, 101);
+
+    XmlTree parsed = Parse("<r a='1'><c/><c b='2'/></r>");
+    ASSERT_NE(parsed, nullptr);
+    parsed->GetChild(1)->SetAttribute(Symbol("grown"), std::string(2000, 'x'));  // copied out
+    parsed->AddChild(NewXmlElem(Symbol("added"), false));
+    EXPECT_EQ(WriteXml(*parsed, {0, false}),
+              "<r a=\"1\"><c/><c b=\"2\" grown=\"" + std::string(2000, 'x') + "\"/><added/></r>");
+}
+
 // Every ASCII byte, at every offset against the writer's four-byte scan, in element text and in
 // an attribute value, reads back as it was written; the characters XML 1.0 cannot carry (U+0000
 // and the other controls but tab, LF and CR; U+FFFE and U+FFFF) as U+FFFD.
