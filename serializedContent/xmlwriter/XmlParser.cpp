@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "geometry/MemoryPool.h"
@@ -249,19 +250,21 @@ bool XmlParser::ParseProperty(const XmlElem* element, SerializedContentElement* 
     const Symbol name(element->GetAttributeText(nameIndex));
     const std::size_t valueIndex = element->FindAttribute(readerNames.value);
 
+    // Type names are compared as the table's text, the same bytes as its Symbols, without a call
+    // into the host per comparison.
     const bool stored = AnyOf(SingleValueTypes{}, [&]<class T>() {
-        if (!(readerNames.*PropertyTraits<T>::name == typeText))
+        if (typeText != std::string_view(PropertyTraits<T>::typeName))
             return false;
         owner->AddProperty(name, ReadValue<T>(element, valueIndex));
         return true;
     });
     if (stored)
         return true;
-    if (readerNames.imageType == typeText) {
+    if (typeText == std::string_view(PropertyTraits<SmartPtr<Image>>::typeName)) {
         ReadImage(element, owner, name);
         return true;
     }
-    if (readerNames.shapeType == typeText) {
+    if (typeText == std::string_view(PropertyTraits<SmartPtr<Shape>>::typeName)) {
         ReadShape(element, owner, name);
         return true;
     }
@@ -283,7 +286,7 @@ bool XmlParser::ParsePropertyArray(const XmlElem* element, SerializedContentElem
 
     // Any other type text, "shape" included, stores nothing and is not reported.
     AnyOf(ArrayValueTypes{}, [&]<class T>() {
-        if (!(readerNames.*PropertyTraits<T>::name == typeText))
+        if (typeText != std::string_view(PropertyTraits<T>::typeName))
             return false;
         using Kind = typename PropertyTraits<T>::KindType;
         std::vector<T> values;
