@@ -16,13 +16,13 @@ const Symbol kEmptyName;
 
 // Reads text as a value of kind T; unreadable text gives the kind's default.
 template <class T>
-T ReadAs(const std::string& text) {
+T ReadAs(std::string_view text) {
     T value{};
     ParseValueText(text, value);
     return value;
 }
 
-std::uint32_t ReadHex(const std::string& text) {
+std::uint32_t ReadHex(std::string_view text) {
     std::uint32_t value = 0;
     ParseHexText(text, value);
     return value;
@@ -41,6 +41,7 @@ XmlElem::XmlElem(const Symbol& name) : name_(name) {}
 
 XmlElem::~XmlElem() {
     DestroySubtree();
+    delete textString_.load(std::memory_order_acquire);
 }
 
 void XmlElem::DestroySubtree() noexcept {
@@ -75,6 +76,9 @@ void XmlElem::FreeList(void* data, std::size_t bytes) noexcept {
 void XmlElem::ReleaseParsedStorage() noexcept {
     DestroySubtree();
     attributes_.Reset();
+    delete textString_.exchange(nullptr, std::memory_order_acq_rel);
+    textData_ = nullptr;
+    textSize_ = 0;
 }
 
 std::size_t XmlElem::GetChildCount() const {
@@ -153,50 +157,77 @@ bool XmlElem::GetAttributeAsBool(std::size_t i) const {
 }
 
 const std::string& XmlElem::GetText() const {
-    return text_;
+    std::string* text = textString_.load(std::memory_order_acquire);
+    if (text)
+        return *text;
+    if (textSize_ == 0)
+        return kEmptyText;
+    auto* made = new std::string(textData_, textSize_);
+    if (textString_.compare_exchange_strong(text, made, std::memory_order_acq_rel))
+        return *made;
+    delete made;  // another thread made it first
+    return *text;
+}
+
+void XmlElem::StoreText(std::string&& text) {
+    std::string* own = textString_.load(std::memory_order_relaxed);
+    if (own) {
+        *own = std::move(text);
+    } else {
+        own = new std::string(std::move(text));
+        textString_.store(own, std::memory_order_release);
+    }
+    textData_ = own->data();
+    textSize_ = own->size();
+}
+
+void XmlElem::AppendText(const char* data, std::size_t size) {
+    std::string text(GetTextView());
+    text.append(data, size);
+    StoreText(std::move(text));
 }
 
 std::int32_t XmlElem::GetTextAsInt() const {
-    return ReadAs<std::int32_t>(text_);
+    return ReadAs<std::int32_t>(GetTextView());
 }
 float XmlElem::GetTextAsFloat() const {
-    return ReadAs<float>(text_);
+    return ReadAs<float>(GetTextView());
 }
 double XmlElem::GetTextAsDouble() const {
-    return ReadAs<double>(text_);
+    return ReadAs<double>(GetTextView());
 }
 std::int64_t XmlElem::GetTextAsInt64() const {
-    return ReadAs<std::int64_t>(text_);
+    return ReadAs<std::int64_t>(GetTextView());
 }
 std::uint32_t XmlElem::GetTextAsHex() const {
-    return ReadHex(text_);
+    return ReadHex(GetTextView());
 }
 Location XmlElem::GetTextAsLocation() const {
-    return ReadAs<Location>(text_);
+    return ReadAs<Location>(GetTextView());
 }
 DPoint3D XmlElem::GetTextAsDPoint3D() const {
-    return ReadAs<DPoint3D>(text_);
+    return ReadAs<DPoint3D>(GetTextView());
 }
 DPoint2D XmlElem::GetTextAsDPoint2D() const {
-    return ReadAs<DPoint2D>(text_);
+    return ReadAs<DPoint2D>(GetTextView());
 }
 FPoint3D XmlElem::GetTextAsFPoint3D() const {
-    return ReadAs<FPoint3D>(text_);
+    return ReadAs<FPoint3D>(GetTextView());
 }
 DVec2 XmlElem::GetTextAsDVec2() const {
-    return ReadAs<DVec2>(text_);
+    return ReadAs<DVec2>(GetTextView());
 }
 DVec3 XmlElem::GetTextAsDVec3() const {
-    return ReadAs<DVec3>(text_);
+    return ReadAs<DVec3>(GetTextView());
 }
 FVec3 XmlElem::GetTextAsFVec3() const {
-    return ReadAs<FVec3>(text_);
+    return ReadAs<FVec3>(GetTextView());
 }
 Quaternion<float> XmlElem::GetTextAsQuaternion() const {
-    return ReadAs<Quaternion<float>>(text_);
+    return ReadAs<Quaternion<float>>(GetTextView());
 }
 bool XmlElem::GetTextAsBool() const {
-    return ReadAs<bool>(text_);
+    return ReadAs<bool>(GetTextView());
 }
 
 void XmlElem::SetAttribute(const Symbol& name, const std::string& value) {
@@ -220,50 +251,51 @@ void XmlElem::AddChild(XmlElem* child) {
 }
 
 void XmlElem::SetText(const std::string& value) {
-    text_ = value;
+    StoreText(std::string(value));
 }
 void XmlElem::SetText(std::int32_t value) {
-    text_ = TextOf(value);
+    StoreText(TextOf(value));
 }
 void XmlElem::SetText(float value) {
-    text_ = TextOf(value);
+    StoreText(TextOf(value));
 }
 void XmlElem::SetText(double value) {
-    text_ = TextOf(value);
+    StoreText(TextOf(value));
 }
 void XmlElem::SetText(std::int64_t value) {
-    text_ = TextOf(value);
+    StoreText(TextOf(value));
 }
 void XmlElem::SetTextAsHex(std::uint32_t value) {
-    text_.clear();
-    AppendHexText(text_, value);
+    std::string text;
+    AppendHexText(text, value);
+    StoreText(std::move(text));
 }
 void XmlElem::SetText(const Location& value) {
-    text_ = TextOf(value);
+    StoreText(TextOf(value));
 }
 void XmlElem::SetText(const DPoint3D& value) {
-    text_ = TextOf(value);
+    StoreText(TextOf(value));
 }
 void XmlElem::SetText(const DPoint2D& value) {
-    text_ = TextOf(value);
+    StoreText(TextOf(value));
 }
 void XmlElem::SetText(const FPoint3D& value) {
-    text_ = TextOf(value);
+    StoreText(TextOf(value));
 }
 void XmlElem::SetText(const DVec2& value) {
-    text_ = TextOf(value);
+    StoreText(TextOf(value));
 }
 void XmlElem::SetText(const DVec3& value) {
-    text_ = TextOf(value);
+    StoreText(TextOf(value));
 }
 void XmlElem::SetText(const FVec3& value) {
-    text_ = TextOf(value);
+    StoreText(TextOf(value));
 }
 void XmlElem::SetText(const Quaternion<float>& value) {
-    text_ = TextOf(value);
+    StoreText(TextOf(value));
 }
 void XmlElem::SetText(bool value) {
-    text_ = TextOf(value);
+    StoreText(TextOf(value));
 }
 
 namespace {

@@ -249,6 +249,10 @@ private:
     std::unique_ptr<BlockStore> store_;
 };
 
+// Element texts up to this many bytes are kept in the tree's blocks; longer ones (payloads)
+// become strings at once, as GetText would make them.
+constexpr std::size_t kStoredTextLimit = 256;
+
 // Element lists count in 32 bits.
 constexpr std::size_t kMaxListSize = 0xFFFFFFFFu;
 
@@ -303,6 +307,49 @@ void CollapseSpaces(std::string& value) {
 
 }  // namespace
 
+// The text of an open element as it is read: while it is one run of the text being read, only
+// where that run lies, so that it is copied once, into its place in the tree; otherwise (line
+// ends, references, CDATA, text on both sides of a child) gathered in a buffer.
+class TextSink {
+public:
+    void Append(const char* data, std::size_t size) {
+        if (size == 0)
+            return;
+        if (!buffer_) {
+            if (size_ == 0) {
+                data_ = data;
+                size_ = size;
+                return;
+            }
+            if (data == data_ + size_) {
+                size_ += size;
+                return;
+            }
+            Buffer();
+        }
+        buffer_->append(data, size);
+    }
+    std::string& Buffer() {
+        if (!buffer_) {
+            buffer_ = std::make_unique<std::string>();
+            if (size_ > 64)
+                ReserveLargeBuffer(*buffer_, size_);
+            buffer_->assign(data_, size_);
+        }
+        return *buffer_;
+    }
+    std::string_view View() const noexcept {
+        return buffer_ ? std::string_view(*buffer_) : std::string_view(data_, size_);
+    }
+    // The text as a string: the buffer itself when there is one.
+    std::string Take() { return buffer_ ? std::move(*buffer_) : std::string(data_, size_); }
+
+private:
+    const char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::unique_ptr<std::string> buffer_;  // only once the text is no longer one run
+};
+
 // Builds the tree: one pass over the text with an explicit stack of open elements. Entity
 // replacement text is read in place of the reference, by switching the text being read.
 class XmlTreeBuilder {
@@ -343,6 +390,7 @@ private:
         XmlElem* element;
         std::string_view name;   // as written, to match the end tag
         std::size_t firstChild;  // index in pendingChildren_ of its first child
+        TextSink text = {};
     };
 
     // An entity being read in place of its reference.
@@ -1419,8 +1467,19 @@ private:
         return !attributeNames_.insert(name).second;
     }
 
-    // Gives the element the children made since it opened.
-    void Close(const Open& open, std::size_t at) {
+    // Gives the element its text and the children made since it opened. Short texts go to the
+    // blocks; long ones become the element's string at once, which GetText then hands out as it
+    // is (a buffer is moved there, not copied).
+    void Close(Open& open, std::size_t at) {
+        const std::string_view text = open.text.View();
+        if (text.size() > kStoredTextLimit) {
+            open.element->StoreText(open.text.Take());
+        } else if (!text.empty()) {
+            char* bytes = store().AllocateArray<char>(text.size());
+            std::memcpy(bytes, text.data(), text.size());
+            open.element->textData_ = bytes;
+            open.element->textSize_ = text.size();
+        }
         const std::size_t count = pendingChildren_.size() - open.firstChild;
         if (count == 0)
             return;
@@ -1436,7 +1495,7 @@ private:
     // Character data from at up to markup, a reference or the end of the text being read,
     // appended to out with line ends made LF. Unless white space is kept, a run of white space
     // alone up to markup is layout and dropped; after a reference, it is text.
-    std::size_t CharData(std::size_t at, std::string& out, bool afterReference) {
+    std::size_t CharData(std::size_t at, TextSink& out, bool afterReference) {
         const std::size_t end = text_.size();
         if (!keepWhitespace_ && !afterReference) {
             std::size_t p = at;
@@ -1464,14 +1523,14 @@ private:
                     ++at;
                     continue;
                 }
-                at = run = AppendLineEnd(out, run, at, end);
+                at = run = AppendLineEnd(out.Buffer(), run, at, end);
             } else if (c >= 0x80) {
                 at = SkipUtf8(at);
             } else {
                 Fail(at, NotAChar(c));
             }
         }
-        Append(out, run, at);
+        out.Append(text_.data() + run, at - run);
         return at;
     }
 
@@ -1512,7 +1571,7 @@ private:
         bool afterReference = false;
         while (!open.empty()) {
             XmlElem* element = open.back().element;
-            at = CharData(at, element->text_, afterReference);
+            at = CharData(at, open.back().text, afterReference);
             if (at >= text_.size()) {
                 if (frames_.empty())
                     Fail(at, "end of text inside <" + std::string(open.back().name) +
@@ -1523,7 +1582,7 @@ private:
                 continue;
             }
             if (text_[at] == '&') {
-                at = ContentReference(at, element->text_, open.size());
+                at = ContentReference(at, open.back().text.Buffer(), open.size());
                 afterReference = true;
                 continue;
             }
@@ -1551,9 +1610,10 @@ private:
                     const std::size_t end = text_.find("]]>", at + 9);
                     if (end == std::string_view::npos)
                         Fail(at, "CDATA section is not closed");
-                    if (element->text_.empty() && end - at > 64)
-                        ReserveLargeBuffer(element->text_, end - at);
-                    CheckChars(at + 9, end, &element->text_);
+                    std::string& text = open.back().text.Buffer();
+                    if (text.empty() && end - at > 64)
+                        ReserveLargeBuffer(text, end - at);
+                    CheckChars(at + 9, end, &text);
                     at = end + 3;
                 } else {
                     Fail(at, "unexpected '<!' inside <" + std::string(open.back().name) + ">");

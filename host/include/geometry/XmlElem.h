@@ -1,6 +1,7 @@
 // XmlElem: the host's XML element tree, with typed access to text and attributes.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -119,8 +120,11 @@ public:
         line_ = line;
         column_ = column;
     }
-    // Appends to the element's text (the parser joins character data this way).
-    void AppendText(const char* data, std::size_t size) { text_.append(data, size); }
+    // Appends to the element's text.
+    void AppendText(const char* data, std::size_t size);
+    // The element's text as GetText gives it, without making a string of it; valid until the
+    // text is set again.
+    std::string_view GetTextView() const noexcept { return {textData_, textSize_}; }
 
 protected:
     // Destroys the children and lists of a parsed root before the storage they live in goes.
@@ -210,7 +214,14 @@ private:
     XmlElem* parent_ = nullptr;
     List<std::pair<Symbol, std::string>> attributes_;
     List<XmlElem*> children_;
-    std::string text_;
+    // Replaces the text, which the element then owns as a string.
+    void StoreText(std::string&& text);
+
+    // The text's bytes: in a parsed tree's blocks, or in *textString_. Parsed texts become a
+    // string only when GetText asks, once, whichever thread asks first.
+    const char* textData_ = nullptr;
+    std::size_t textSize_ = 0;
+    mutable std::atomic<std::string*> textString_{nullptr};
     std::uint32_t line_ = 0;
     std::uint32_t column_ = 0;
     bool inBlockStore_ = false;  // made by the parser in its block store: destroyed, never deleted
