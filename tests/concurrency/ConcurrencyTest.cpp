@@ -150,6 +150,33 @@ TEST(ConcurrencyTest, ElementTreesFreedOnOtherThreadsThanMadeThem) {
     }
 }
 
+// Texts of a parsed tree become strings when first asked for; threads asking at once all get
+// the one string.
+TEST(ConcurrencyTest, ParsedTextsAskedForOnManyThreadsAtOnce) {
+    std::string xml = "<r>";
+    for (int i = 0; i < 500; ++i)
+        xml += "<e>text " + std::to_string(i) + " &amp; more</e><f>" + std::to_string(i) + "</f>";
+    xml += "</r>";
+    XmlTree root(ParseXml(xml, false, nullptr));
+    ASSERT_NE(root, nullptr);
+    std::vector<std::vector<const std::string*>> seen(kThreads);
+    OnThreads([&](int thread) {
+        for (std::size_t i = 0; i < root->GetChildCount(); ++i) {
+            const XmlElem* child = root->GetChild(i);
+            EXPECT_EQ(child->GetTextAsInt(), i % 2 == 1 ? static_cast<int>(i / 2) : 0);
+            seen[static_cast<std::size_t>(thread)].push_back(&child->GetText());
+        }
+    });
+    for (std::size_t i = 0; i < root->GetChildCount(); ++i) {
+        const std::string expected =
+            i % 2 == 1 ? std::to_string(i / 2) : "text " + std::to_string(i / 2) + " & more";
+        for (const auto& pointers : seen) {
+            EXPECT_EQ(pointers[i], seen[0][i]);
+            EXPECT_EQ(*pointers[i], expected);
+        }
+    }
+}
+
 TEST(ConcurrencyTest, LoaderLetGoWhileItsFetchIsPending) {
     constexpr int kLoads = 24;
     std::vector<SmartPtr<SerializedContentLoaderEvent>> events;

@@ -45,6 +45,7 @@ TEST_P(ParseXmlTextTest, RootTextAndAttribute) {
     std::string error;
     XmlTree root(ParseXml(GetParam().xml, GetParam().keepWhitespace, &error));
     ASSERT_NE(root, nullptr) << error;
+    EXPECT_EQ(root->GetTextView(), GetParam().text);  // before a string is made of it
     EXPECT_EQ(root->GetText(), GetParam().text);
     const std::size_t index = root->FindAttribute(Symbol("a"));
     EXPECT_EQ(index == XmlElem::npos ? "" : root->GetAttributeText(index), GetParam().attribute);
@@ -60,6 +61,9 @@ const TextCase kTextCases[] = {
     {"BlankTextKeptWhenAsked", "<r> <c/>\t</r>", " \t", "", true},
     {"BlanksAroundAReferenceAreText", "<r> &amp; </r>", " & ", ""},
     {"SegmentsJoinAroundMarkup", "<r>a<!-- c --><?pi x?><c>inner</c>b<![CDATA[ <&]]> ]]&gt;c</r>", "ab <& ]]>c", ""},
+    {"LongTextOneRun", "<r>" + std::string(300, 'x') + "</r>", std::string(300, 'x'), ""},
+    {"LongTextJoinedAroundAChild", "<r>" + std::string(200, 'a') + "<c>" + std::string(300, 'c') + "</c>" + std::string(200, 'b') + "</r>", std::string(200, 'a') + std::string(200, 'b'), ""},
+    {"LongTextWithAReference", "<r>" + std::string(300, 'a') + "&amp;</r>", std::string(300, 'a') + "&", ""},
     {"CdataLineEnds", "<r><![CDATA[a\r\nb\r]]></r>", "a\nb\n", ""},
     {"ByteOrderMarkAndDeclaration", "\xEF\xBB\xBF<?xml version='1.0' encoding='utf-8'?>\n<r>x</r>", "x", ""},
     {"LaterMinorVersionReadAsOne", "<?xml version='1.7'?><r/>", "", ""},
