@@ -244,6 +244,54 @@ def table(labels, figures, b64, header):
     return "\n".join(lines)
 
 
+# The goals for the largest documents: (what, kind, figure, bound, "max" or "min", what stands in
+# the way when it is missed; docs/performance.md shows the profiles behind each reason).
+TARGETS = [
+    ("full load / pugixml parse, property", ["property"], "load_over_pugixml_parse", 2.2, "max",
+     "ParseXml builds a tree whose attribute values are std::strings (GetAttributeText hands "
+     "out const std::string&), the walk interns every name and string value in the host's "
+     "symbol table, and fresh pages for both trees"),
+    ("full load / pugixml parse, mesh", ["mesh"], "load_over_pugixml_parse", 1.6, "max",
+     "normals, Base64 decoding and mesh building follow the parse; GetText must hand out each "
+     "payload as a std::string the tree owns"),
+    ("full write / pugixml save, property", ["property"], "write_over_pugixml_save", 2.0, "max",
+     "the writer builds a whole element tree by the host's interface (an element, its attribute "
+     "strings and its text per property) before WriteXml turns it into text"),
+    ("full write / pugixml save, mesh and image", ["mesh", "image"], "write_over_pugixml_save",
+     1.3, "max", "the payload is Base64-encoded into a string, copied into the element tree "
+     "(SetText takes const std::string&) and copied again into the text"),
+    ("peak memory / file, property", ["property"], "peak_rss_over_file", 2.0, "max",
+     "the loader's text and the whole element tree exist together when ParseXml returns (it "
+     "takes const std::string&), each element record with two attribute strings"),
+    ("peak memory / file, mesh", ["mesh"], "peak_rss_over_file", 1.6, "max",
+     "the loader's text and the payload strings the tree owns (GetText gives const "
+     "std::string&) exist together when ParseXml returns: twice the file at least"),
+    ("cereal and Boost load and save / ours, property", ["property"],
+     ["cereal_load_over_load", "boost_load_over_load", "cereal_save_over_write",
+      "boost_save_over_write"], 4.0, "min",
+     "as the property load and write above"),
+]
+
+
+def targets(label_of_kind, figures):
+    """Lines saying for each goal what was measured and whether it was met, or why not."""
+    lines = ["Targets (largest documents)"]
+    for title, kinds, keys, bound, sense, reason in TARGETS:
+        keys = keys if isinstance(keys, list) else [keys]
+        values = [figures[label_of_kind[k]].get(key) for k in kinds if k in label_of_kind
+                  for key in keys]
+        values = [v for v in values if v is not None]
+        if not values:
+            continue
+        worst = max(values) if sense == "max" else min(values)
+        met = worst <= bound if sense == "max" else worst >= bound
+        goal = f"{'<=' if sense == 'max' else '>='} {bound:g}x"
+        measured = ", ".join(fmt_ratio(v) for v in values)
+        lines.append(f"  {title}: {measured} (goal {goal}): "
+                     + ("met" if met else "missed: " + reason))
+    return lines
+
+
 def cpu_model():
     try:
         with open("/proc/cpuinfo") as f:
@@ -371,6 +419,14 @@ def main():
         f"process CPU time (all threads)"
     )
     print(table(labels, figures, b64, header))
+    largest = {}
+    for label in labels:
+        kind, size = label.split("/")
+        if kind not in largest or documents[label].get("memcpy", {}).get("text_bytes", 0) > \
+                documents[largest[kind]].get("memcpy", {}).get("text_bytes", 0):
+            largest[kind] = label
+    print()
+    print("\n".join(targets(largest, figures)))
 
     if args.results:
         results = {
