@@ -201,11 +201,13 @@ private:
     static constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
     void NewBlock(std::size_t atLeast) {
-        // Blocks double from 64 KiB so small documents stay small and big ones take few blocks.
+        // Blocks double from 64 KiB, so small documents stay small, up to one huge page. Blocks of
+        // one size are reused by the allocator from one load to the next; larger ones of mixed
+        // sizes left holes that the next load could not fill, growing the heap with fresh pages.
         std::size_t size = std::max<std::size_t>(std::size_t{64} << 10, nextSize_);
         while (size < atLeast)
             size *= 2;
-        nextSize_ = std::min<std::size_t>(size * 2, std::size_t{64} << 20);
+        nextSize_ = std::min<std::size_t>(size * 2, kHugePage);
         void* block = nullptr;
         if (size >= kHugePage) {
             size = (size + kHugePage - 1) & ~(kHugePage - 1);
