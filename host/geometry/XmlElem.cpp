@@ -28,6 +28,21 @@ std::uint32_t ReadHex(std::string_view text) {
     return value;
 }
 
+// The string objects that hold element texts come from the pool of element records, so that a
+// text costs no allocator call unless it is too long for the string itself.
+template <class... Args>
+std::string* NewText(Args&&... args) {
+    void* record = xml_records::Allocate(sizeof(std::string));
+    return new (record) std::string(std::forward<Args>(args)...);
+}
+
+void DeleteText(std::string* text) noexcept {
+    if (!text)
+        return;
+    text->~basic_string();
+    xml_records::Free(text, sizeof(std::string));
+}
+
 template <class T>
 std::string TextOf(const T& value) {
     std::string text;
@@ -41,7 +56,7 @@ XmlElem::XmlElem(const Symbol& name) : name_(name) {}
 
 XmlElem::~XmlElem() {
     DestroySubtree();
-    delete textString_.load(std::memory_order_acquire);
+    DeleteText(textString_.load(std::memory_order_acquire));
 }
 
 void XmlElem::DestroySubtree() noexcept {
@@ -76,7 +91,7 @@ void XmlElem::FreeList(void* data, std::size_t bytes) noexcept {
 void XmlElem::ReleaseParsedStorage() noexcept {
     DestroySubtree();
     attributes_.Reset();
-    delete textString_.exchange(nullptr, std::memory_order_acq_rel);
+    DeleteText(textString_.exchange(nullptr, std::memory_order_acq_rel));
     textData_ = nullptr;
     textSize_ = 0;
 }
@@ -162,10 +177,10 @@ const std::string& XmlElem::GetText() const {
         return *text;
     if (textSize_ == 0)
         return kEmptyText;
-    auto* made = new std::string(textData_, textSize_);
+    std::string* made = NewText(textData_, textSize_);
     if (textString_.compare_exchange_strong(text, made, std::memory_order_acq_rel))
         return *made;
-    delete made;  // another thread made it first
+    DeleteText(made);  // another thread made it first
     return *text;
 }
 
@@ -174,7 +189,7 @@ void XmlElem::StoreText(std::string&& text) {
     if (own) {
         *own = std::move(text);
     } else {
-        own = new std::string(std::move(text));
+        own = NewText(std::move(text));
         textString_.store(own, std::memory_order_release);
     }
     textData_ = own->data();
