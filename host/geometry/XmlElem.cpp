@@ -192,8 +192,8 @@ void XmlElem::StoreText(std::string&& text) {
         own = NewText(std::move(text));
         textString_.store(own, std::memory_order_release);
     }
-    textData_ = own->data();
-    textSize_ = own->size();
+    textData_ = nullptr;
+    textSize_ = 0;
 }
 
 void XmlElem::AppendText(const char* data, std::size_t size) {

@@ -1480,7 +1480,7 @@ private:
             char* bytes = store().AllocateArray<char>(text.size());
             std::memcpy(bytes, text.data(), text.size());
             open.element->textData_ = bytes;
-            open.element->textSize_ = text.size();
+            open.element->textSize_ = static_cast<std::uint32_t>(text.size());
         }
         const std::size_t count = pendingChildren_.size() - open.firstChild;
         if (count == 0)

@@ -124,7 +124,11 @@ public:
     void AppendText(const char* data, std::size_t size);
     // The element's text as GetText gives it, without making a string of it; valid until the
     // text is set again.
-    std::string_view GetTextView() const noexcept { return {textData_, textSize_}; }
+    std::string_view GetTextView() const noexcept {
+        if (const std::string* text = textString_.load(std::memory_order_acquire))
+            return *text;
+        return {textData_, textSize_};
+    }
 
 protected:
     // Destroys the children and lists of a parsed root before the storage they live in goes.
@@ -133,8 +137,9 @@ protected:
 private:
     friend class XmlTreeBuilder;  // the text parser fills elements in place
 
-    // A list in heap storage of its own, or adopted from the block store of a parsed tree (which
-    // frees it; the list then only destroys its items, and copies them out before growing).
+    // A list in storage of its own, or adopted from the block store of a parsed tree (which
+    // frees it; the list then only destroys its items, and copies them out before growing). An
+    // adopted list is told by its capacity of 0 with items, which keeps the record small.
     template <class T>
     class List {
     public:
@@ -153,54 +158,53 @@ private:
 
         template <class... Args>
         void emplace_back(Args&&... args) {
-            if (size_ == capacity_ || !owned_)
+            if (size_ >= capacity_)
                 Grow();
             new (data_ + size_) T(std::forward<Args>(args)...);
             ++size_;
         }
-        // Takes count items constructed at data, in storage that someone else frees.
+        // Takes count (at least one) items constructed at data, in storage that someone else
+        // frees.
         void Adopt(T* data, std::uint32_t count) noexcept {
             Reset();
             data_ = data;
-            size_ = capacity_ = count;
-            owned_ = false;
+            size_ = count;
+            capacity_ = 0;
         }
         // Destroys the items and gives back owned storage.
         void Reset() noexcept {
             for (std::uint32_t i = 0; i < size_; ++i)
                 data_[i].~T();
-            if (owned_)
+            if (capacity_ != 0)
                 FreeList(data_, sizeof(T) * capacity_);
             data_ = nullptr;
             size_ = capacity_ = 0;
-            owned_ = true;
         }
 
     private:
         void Grow() {
+            const std::uint32_t now = capacity_ > size_ ? capacity_ : size_;
             std::uint32_t capacity = 0xFFFFFFFFu;
-            if (capacity_ < 4)
+            if (now < 4)
                 capacity = 4;
-            else if (capacity_ <= 0x7FFFFFFFu)
-                capacity = capacity_ * 2;
-            else if (capacity_ == 0xFFFFFFFFu)
+            else if (now <= 0x7FFFFFFFu)
+                capacity = now * 2;
+            else if (now == 0xFFFFFFFFu)
                 throw std::length_error("an XML element holds at most 4294967295 items of a kind");
             T* data = static_cast<T*>(AllocateList(sizeof(T) * capacity));
             for (std::uint32_t i = 0; i < size_; ++i) {
                 new (data + i) T(std::move(data_[i]));
                 data_[i].~T();
             }
-            if (owned_)
+            if (capacity_ != 0)
                 FreeList(data_, sizeof(T) * capacity_);
             data_ = data;
             capacity_ = capacity;
-            owned_ = true;
         }
 
         T* data_ = nullptr;
         std::uint32_t size_ = 0;
         std::uint32_t capacity_ = 0;
-        bool owned_ = true;
     };
 
     // Storage for lists: small ones from the records NewXmlElem takes elements from, which
@@ -217,11 +221,12 @@ private:
     // Replaces the text, which the element then owns as a string.
     void StoreText(std::string&& text);
 
-    // The text's bytes: in a parsed tree's blocks, or in *textString_. Parsed texts become a
-    // string only when GetText asks, once, whichever thread asks first.
-    const char* textData_ = nullptr;
-    std::size_t textSize_ = 0;
+    // The text: a string of its own once set, made or asked for; until then the bytes of a short
+    // parsed text in the tree's blocks. Parsed texts become a string only when GetText asks,
+    // once, whichever thread asks first.
     mutable std::atomic<std::string*> textString_{nullptr};
+    const char* textData_ = nullptr;
+    std::uint32_t textSize_ = 0;
     std::uint32_t line_ = 0;
     std::uint32_t column_ = 0;
     bool inBlockStore_ = false;  // made by the parser in its block store: destroyed, never deleted
