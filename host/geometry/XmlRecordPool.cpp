@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <new>
 
 #if defined(__has_include)
@@ -54,7 +55,16 @@ struct Cursor {
     }
 };
 
+#if defined(_WIN32)
+// A thread_local cursor with a destructor in this DLL corrupted the heap at thread exit in
+// MinGW builds (seen under wine), so Windows threads share one cursor under a lock.
+Cursor cursor;
+std::mutex cursorLock;
+#define KESTREL_TAKE_CURSOR std::lock_guard<std::mutex> guard(cursorLock)
+#else
 thread_local Cursor cursor;
+#define KESTREL_TAKE_CURSOR (void)0
+#endif
 
 }  // namespace
 
@@ -62,6 +72,7 @@ void* Allocate(std::size_t size) {
     if (size > kMaxRecord)
         throw std::bad_alloc();
     size = (size + kAlignment - 1) & ~(kAlignment - 1);
+    KESTREL_TAKE_CURSOR;
     Cursor& taking = cursor;
     if (!taking.block || taking.used + size > kBlockSize) {
         void* memory = ::operator new(kBlockSize, std::align_val_t(kBlockSize));
