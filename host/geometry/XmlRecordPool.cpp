@@ -92,7 +92,6 @@ void Free(void* record, std::size_t size) noexcept {
         return;
     // Records are never handed out twice, so a freed one stays poisoned until its block goes.
     ASAN_POISON_MEMORY_REGION(record, size);
-    (void)size;
     const auto address = reinterpret_cast<std::uintptr_t>(record);
     Drop(reinterpret_cast<Block*>(address & ~(kBlockSize - 1)), 1);
 }
