@@ -307,6 +307,81 @@ void CollapseSpaces(std::string& value) {
     value.resize(out);
 }
 
+// The Symbols of the names in one document. A document uses few distinct names, each thousands
+// of times, so a lookup is a hash of a few words of the name, one slot and one comparison. The
+// hash is seeded from where the table lives, so that a document cannot be made to collide.
+class NameTable {
+public:
+    NameTable() : seed_(reinterpret_cast<std::uintptr_t>(this) * 0x9E3779B97F4A7C15ull) {}
+
+    const Symbol& Intern(std::string_view name) {
+        const std::uint64_t hash = Hash(name);
+        if (slots_.empty())
+            slots_.resize(64);
+        std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (!slot.symbol)
+                break;
+            if (slot.hash == hash && slot.size == name.size() &&
+                std::memcmp(slot.data, name.data(), name.size()) == 0)
+                return *slot.symbol;
+        }
+        symbols_.push_back(std::make_unique<Symbol>(name));
+        if (2 * symbols_.size() > slots_.size()) {
+            std::vector<Slot> old(2 * slots_.size());
+            old.swap(slots_);
+            for (const Slot& slot : old) {
+                if (slot.symbol)
+                    Place(slot);
+            }
+        }
+        const Symbol& symbol = *symbols_.back();
+        Place({hash, symbol.safe_c_str(), name.size(), &symbol});
+        return symbol;
+    }
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        const char* data = nullptr;  // the Symbol's own bytes
+        std::size_t size = 0;
+        const Symbol* symbol = nullptr;
+    };
+
+    std::uint64_t Hash(std::string_view name) const noexcept {
+        std::uint64_t hash = seed_ ^ name.size();
+        const char* at = name.data();
+        std::size_t left = name.size();
+        for (; left >= 8; at += 8, left -= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, at, 8);
+            hash = Mix(hash ^ word);
+        }
+        if (left != 0) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, at, left);
+            hash = Mix(hash ^ word);
+        }
+        return hash ^ (hash >> 32);
+    }
+    static std::uint64_t Mix(std::uint64_t value) noexcept {
+        value *= 0xBF58476D1CE4E5B9ull;
+        return value ^ (value >> 31);
+    }
+    void Place(const Slot& slot) noexcept {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = slot.hash & mask;
+        while (slots_[i].symbol)
+            i = (i + 1) & mask;
+        slots_[i] = slot;
+    }
+
+    std::uint64_t seed_;
+    std::vector<Slot> slots_;  // a power of two in size, at most half full
+    std::vector<std::unique_ptr<Symbol>> symbols_;
+};
+
 }  // namespace
 
 // The text of an open element as it is read: while it is one run of the text being read, only
@@ -501,8 +576,13 @@ private:
                          : "expected " + std::string(what) + ", found " + Describe(at));
         }
         at += length;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text_.data());
+        const std::size_t size = text_.size();
         for (;;) {
-            while (at < text_.size() && Is(text_[at], kName))
+            while (at + 4 <= size && (kClass[bytes[at]] & kClass[bytes[at + 1]] &
+                                      kClass[bytes[at + 2]] & kClass[bytes[at + 3]] & kName))
+                at += 4;
+            while (at < size && Is(text_[at], kName))
                 ++at;
             if (at >= text_.size() || static_cast<unsigned char>(text_[at]) < 0x80)
                 break;
@@ -515,12 +595,7 @@ private:
     }
 
     // Names repeat throughout a document: each distinct one is interned once per parse.
-    const Symbol& Intern(std::string_view name) {
-        auto found = symbols_.find(name);
-        if (found != symbols_.end())
-            return found->second;
-        return symbols_.emplace(name, Symbol(name)).first->second;
-    }
+    const Symbol& Intern(std::string_view name) { return names_.Intern(name); }
 
     // ---- plain runs ----
 
@@ -1592,7 +1667,18 @@ private:
             const char next = At(at + 1);
             if (next == '/') {
                 std::size_t after = at + 2;
-                const std::string_view closing = Name(after, "an end tag name");
+                // Nearly always the end tag names the open element: its bytes and then one that
+                // cannot go on a name are checked without reading the name again.
+                const std::string_view expected = open.back().name;
+                const std::size_t end = after + expected.size();
+                std::string_view closing;
+                if (end < text_.size() && text_.compare(after, expected.size(), expected) == 0 &&
+                    !Is(text_[end], kName) && static_cast<unsigned char>(text_[end]) < 0x80) {
+                    closing = expected;
+                    after = end;
+                } else {
+                    closing = Name(after, "an end tag name");
+                }
                 if (closing != open.back().name)
                     Fail(at, "end tag </" + std::string(closing) + "> does not match <" +
                                  std::string(open.back().name) + "> opened at " + Where(element));
@@ -1668,7 +1754,7 @@ private:
     std::vector<XmlElem*> pendingChildren_;  // made, not yet given to their parents
     std::vector<std::pair<std::string_view, std::string>> attributes_;
     std::unordered_set<std::string_view> attributeNames_;
-    std::unordered_map<std::string_view, Symbol> symbols_;
+    NameTable names_;
     std::vector<Frame> frames_;
     std::unordered_map<std::string_view, Entity> general_;
     std::unordered_map<std::string_view, Entity> parameter_;

@@ -2,6 +2,19 @@
 
 #include <utility>
 
+namespace {
+
+using Property = SerializedContentElement::Property;
+
+// Room for one more property. Elements mostly hold several, so the first allocation takes four
+// rather than one, two and then four.
+void MakeRoom(std::vector<Property>& properties) {
+    if (properties.size() == properties.capacity())
+        properties.reserve(properties.empty() ? 4 : 2 * properties.size());
+}
+
+}  // namespace
+
 SerializedContentElement::SerializedContentElement(const Symbol& name,
                                                    SerializedContentElement* parent)
     : name_(name), parent_(parent) {}
@@ -34,6 +47,7 @@ void SerializedContentElement::EndContent() {
 }
 
 void SerializedContentElement::AddPropertyValue(const Symbol& name, PropertyValue value) {
+    MakeRoom(properties_);
     properties_.push_back(Property{name, std::move(value)});
 }
 
@@ -62,10 +76,13 @@ SmartPtr<SerializedContentElement> SerializedContentElement::RemoveChild(std::si
     return SmartPtr<SerializedContentElement>(child);
 }
 
-// The overloads differ only in the value type; each stores its value as that alternative.
-#define KESTREL_ADD_PROPERTY(Parameter, Alternative)                                              \
-    void SerializedContentElement::AddProperty(const Symbol& name, Parameter value) {             \
-        AddPropertyValue(name, PropertyValue(std::in_place_type<Alternative>, std::move(value))); \
+// The overloads differ only in the value type; each makes its value in the property's place as
+// that alternative.
+#define KESTREL_ADD_PROPERTY(Parameter, Alternative)                                           \
+    void SerializedContentElement::AddProperty(const Symbol& name, Parameter value) {          \
+        MakeRoom(properties_);                                                                 \
+        properties_.push_back(                                                                 \
+            Property{name, PropertyValue(std::in_place_type<Alternative>, std::move(value))}); \
     }
 KESTREL_ADD_PROPERTY(bool, bool)
 KESTREL_ADD_PROPERTY(std::int8_t, std::int8_t)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "utilities/Base64.h"
@@ -27,25 +28,31 @@ std::string EncodeRecords(const T* values, std::size_t count) {
     }
 }
 
-// Appends the values of the first records of 12 bytes in bytes to out, at most count of them and
-// never more than the bytes hold; the bits are copied unchanged.
-template <class T>
-void TakeRecords(const std::vector<char>& bytes, std::uint32_t count, std::vector<T>& out) {
-    static_assert(sizeof(T) == 4);
-    const std::size_t records = std::min<std::size_t>(count, bytes.size() / 12);
-    if (records == 0)
-        return;
-    const std::size_t start = out.size();
-    out.resize(start + records * 3);
-    std::memcpy(out.data() + start, bytes.data(), records * 12);
-    if constexpr (std::endian::native != std::endian::little) {
-        for (std::size_t i = start; i < out.size(); ++i) {
-            std::uint32_t value;
-            std::memcpy(&value, &out[i], 4);
-            value = __builtin_bswap32(value);
-            std::memcpy(&out[i], &value, 4);
+// The records of 12 bytes at the start of a decoded payload: at most the count its element gives
+// and never more than the bytes hold. Values are read from the bytes where they stand, so that a
+// payload of millions of records is not copied once more on its way into the shape.
+struct PayloadRecords {
+    std::vector<char> bytes;
+    std::size_t count = 0;
+
+    PayloadRecords() = default;
+    PayloadRecords(std::vector<char> decoded, std::uint32_t wanted)
+        : bytes(std::move(decoded)), count(std::min<std::size_t>(wanted, bytes.size() / 12)) {}
+
+    // The three values of record index, their bits unchanged.
+    template <class T>
+    void Get(std::size_t index, T (&values)[3]) const noexcept {
+        static_assert(sizeof(T) == 4);
+        std::memcpy(values, bytes.data() + index * 12, 12);
+        if constexpr (std::endian::native != std::endian::little) {
+            for (T& value : values) {
+                std::uint32_t bits;
+                std::memcpy(&bits, &value, 4);
+                bits = __builtin_bswap32(bits);
+                std::memcpy(&value, &bits, 4);
+            }
         }
     }
-}
+};
 
 }  // namespace serializedContent

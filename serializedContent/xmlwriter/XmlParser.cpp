@@ -57,6 +57,8 @@ void ParseArrayItems(const XmlElem* array, std::vector<T>& values, TextGetter te
     const std::size_t count = array->GetChildCount();
     if (count == 0)
         return;
+    // Nearly every child is an item: one allocation instead of one per doubling.
+    values.reserve(values.size() + count);
     for (std::size_t k = 0; k < count; ++k) {
         const XmlElem* item = array->GetChild(k);
         if (!(item->GetName() == readerNames.property))
@@ -92,10 +94,9 @@ void ReadImage(const XmlElem* element, SerializedContentElement* owner, const Sy
     owner->AddProperty(name, image);
 }
 
-// Appends the records of one payload element ("vertices" or "triangles") to values: at most its
-// "count" (0 when absent) and never more than its decoded text holds.
-template <class T>
-void ReadPayload(const XmlElem* payload, std::vector<T>& values) {
+// The records of one payload element ("vertices" or "triangles"): at most its "count" (0 when
+// absent) and never more than its decoded text holds.
+PayloadRecords ReadPayload(const XmlElem* payload) {
     std::uint32_t count = 0;
     const std::size_t countIndex = payload->FindAttribute(Symbol("count"));
     if (countIndex != XmlElem::npos) {
@@ -103,9 +104,8 @@ void ReadPayload(const XmlElem* payload, std::vector<T>& values) {
     }
     const std::string& text = payload->GetText();
     if (text.empty())
-        return;
-    std::vector<char> bytes = Base64::Decode(text.data(), text.size());
-    TakeRecords(bytes, count, values);
+        return {};
+    return {Base64::Decode(text.data(), text.size()), count};
 }
 
 // The shape branch: rebuilds a one-body shape from the two payloads. Every malformed element
@@ -116,15 +116,13 @@ void ReadShape(const XmlElem* element, SerializedContentElement* owner, const Sy
     const XmlElem* vertices = element->GetChild(0);
     if (!vertices || !(vertices->GetName() == Symbol("vertices")))
         return;
-    std::vector<float> positions;
-    ReadPayload(vertices, positions);
+    PayloadRecords positions = ReadPayload(vertices);
     const XmlElem* triangles = element->GetChild(1);
     if (!triangles || !(triangles->GetName() == Symbol("triangles")))
         return;
-    std::vector<std::uint32_t> indices;
-    ReadPayload(triangles, indices);
-    const auto vertexCount = static_cast<std::uint32_t>(positions.size() / 3);
-    const std::size_t triangleCount = indices.size() / 3;
+    const PayloadRecords indices = ReadPayload(triangles);
+    const auto vertexCount = static_cast<std::uint32_t>(positions.count);
+    const std::size_t triangleCount = indices.count;
 
     std::unique_ptr<PolyForm> polyForm(new (std::nothrow) PolyForm);
     if (!polyForm)
@@ -137,8 +135,9 @@ void ReadShape(const XmlElem* element, SerializedContentElement* owner, const Sy
     if (!data || recordLength < 3)
         return;
     for (std::size_t i = 0; i < vertexCount; ++i) {
-        std::memcpy(data + i * recordLength + (recordLength - 3), &positions[3 * i],
-                    3 * sizeof(float));
+        float position[3];
+        positions.Get(i, position);
+        std::memcpy(data + i * recordLength + (recordLength - 3), position, sizeof position);
     }
     positions = {};
     if (!polyForm->SetVertexPool(pool.get()))
@@ -151,8 +150,11 @@ void ReadShape(const XmlElem* element, SerializedContentElement* owner, const Sy
     if (!polyForm->AddMesh(mesh.get()))
         return;
     Mesh* added = mesh.release();
-    for (std::size_t t = 0; t < triangleCount; ++t)
-        added->AddTriangles(&indices[3 * t], 3);
+    for (std::size_t t = 0; t < triangleCount; ++t) {
+        std::uint32_t triangle[3];
+        indices.Get(t, triangle);
+        added->AddTriangles(triangle, 3);
+    }
     added->Flush();
     polyForm->GenerateVertexNormals();
 

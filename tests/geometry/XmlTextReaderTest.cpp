@@ -210,6 +210,10 @@ const RuleCase kRules[] = {
     {"CharRef_Huge", "<r>&#1114111;</r>", "<r>&#99999999999999999999;</r>", "past U+10FFFF"},
     // Elements and attributes.
     {"ElementTypeMatch", "<r>\n <a></a></r>", "<r>\n <a></b></r>", "2:5: end tag </b> does not match <a> opened at 2:2"},
+    {"ElementTypeMatch_Longer", "<r><ab></ab></r>", "<r><a></ab></r>", "1:7: end tag </ab> does not match <a> opened at 1:4"},
+    {"ElementTypeMatch_Shorter", "<r><a></a ></r>", "<r><ab></a></r>", "1:8: end tag </a> does not match <ab> opened at 1:4"},
+    {"ElementTypeMatch_NonAsciiNameChar", "<r><a\xC2\xB7></a\xC2\xB7></r>", "<r><a></a\xC2\xB7></r>", "1:7: end tag </a\xC2\xB7> does not match <a>"},
+    {"ElementTypeMatch_EndOfText", "<r><a></a></r>", "<r><a></a", "1:10: expected '>' to end </a>"},
     {"Element_Unclosed", "<r><a/></r>", "<r><a>", "1:7: end of text inside <a>, opened at 1:4"},
     {"ETag_Space", "<r></r \n>", "<r></r x>", "1:8: expected '>' to end </r>"},
     {"STag_Unclosed", "<r/>", "<r a='1'", "1:1: start tag <r> is not closed"},
