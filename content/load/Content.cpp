@@ -59,40 +59,57 @@ bool FitsXmlName(std::string_view name) {
     return true;
 }
 
-// Refuses trees a content file would not give back: properties on the top element (the root
-// carries none), names that are not XML names, and (under strict) values without an XML form.
-// The content file text for tree, or an error.
-Error WriteText(const SerializedContentElement& tree, const SaveOptions& options,
-                std::string& text) {
-    if (Error error = CheckSavable(tree, options.strict))
-        return error;
-    XmlElem* root = NewXmlElem(
-        Symbol(std::string(values::kElementPrefix) + std::string(tree.GetName())), false);
-    try {
-        // The prefix is declared for namespace-aware XML tools; the reader itself goes by names.
-        root->SetAttribute(Symbol(kNamespaceAttribute), kNamespaceName);
-        serializedContent::XmlWriter writer(root);
-        WalkContent(tree, writer, WalkTop::ContentsOnly);
-        XmlWriteOptions layout;
-        layout.indent = options.indent;
-        text = WriteXml(*root, layout);
-    } catch (...) {
-        FreeXml(root);
-        throw;
-    }
-    FreeXml(root);
-    return {};
+// The element tree the module's writer makes of tree, below a root that declares the prefix for
+// namespace-aware XML tools (the reader itself goes by names). Throws what the writer throws.
+XmlTree BuildXml(const SerializedContentElement& tree) {
+    XmlTree root(NewXmlElem(
+        Symbol(std::string(values::kElementPrefix) + std::string(tree.GetName())), false));
+    root->SetAttribute(Symbol(kNamespaceAttribute), kNamespaceName);
+    serializedContent::XmlWriter writer(root.get());
+    WalkContent(tree, writer, WalkTop::ContentsOnly);
+    return root;
 }
 
-// Writes text to a new temporary file beside path in chunks, reporting each, and renames it
-// over path; the temporary file is gone again whatever happens.
-Error WriteAtomically(const std::string& path, const std::string& text,
-                      const ProgressCallback& progress) {
-    const std::uint64_t total = text.size();
-    if (!Report(progress, 0, total))
+XmlWriteOptions Layout(const SaveOptions& options) {
+    XmlWriteOptions layout;
+    layout.indent = options.indent;
+    return layout;
+}
+
+// Writes the text of tree straight into a new temporary file beside path, a chunk at a time, and
+// renames it over path; the temporary file is gone again whatever happens. Progress goes by
+// the size the text is expected to have until the end, which reports the size it had.
+Error WriteAtomically(const std::string& path, const SerializedContentElement& tree,
+                      const SaveOptions& options) {
+    const XmlTree root = BuildXml(tree);
+    const XmlWriteOptions layout = Layout(options);
+    const std::uint64_t expected = EstimateXmlSize(*root, layout);
+    if (!Report(options.progress, 0, expected))
         return MakeError(Error::Cancelled, "cancelled", path);
-    return files::WriteFileAtomically(
-        path, text, [&](std::uint64_t done) { return Report(progress, done, total); });
+    constexpr std::uint64_t kStep = std::uint64_t{1} << 20;
+    return files::WriteFileAtomically(path, [&](std::FILE* file) {
+        std::uint64_t done = 0;
+        std::uint64_t reported = 0;
+        bool cancelled = false;
+        const bool written = WriteXml(
+            *root,
+            [&](std::string_view chunk) {
+                if (std::fwrite(chunk.data(), 1, chunk.size(), file) != chunk.size())
+                    return false;  // the stream holds the error
+                done += chunk.size();
+                if (done - reported >= kStep) {
+                    reported = done;
+                    cancelled = !Report(options.progress, done, std::max(expected, done));
+                }
+                return !cancelled;
+            },
+            layout);
+        if (cancelled)
+            return false;
+        if (written && !Report(options.progress, done, done))
+            return false;
+        return true;
+    });
 }
 
 }  // namespace
@@ -163,12 +180,11 @@ Error Save(const SerializedContentElement& tree, const std::string& path,
     try {
         if (path.empty())
             return MakeError(Error::InvalidArgument, "no file name given");
-        std::string text;
-        if (Error error = WriteText(tree, options, text)) {
+        if (Error error = CheckSavable(tree, options.strict)) {
             error.path = path;
             return error;
         }
-        return WriteAtomically(path, text, options.progress);
+        return WriteAtomically(path, tree, options);
     } catch (...) {
         return FromException(path);
     }
@@ -179,7 +195,9 @@ std::string SaveText(const SerializedContentElement& tree, Error* error,
     Error failure;
     std::string text;
     try {
-        failure = WriteText(tree, options, text);
+        failure = CheckSavable(tree, options.strict);
+        if (!failure)
+            text = WriteXml(*BuildXml(tree), Layout(options));
         if (!failure && !Report(options.progress, 0, text.size()))
             failure = MakeError(Error::Cancelled, "cancelled");
         if (!failure && !Report(options.progress, text.size(), text.size()))

@@ -61,9 +61,23 @@ struct Cursor {
 Cursor cursor;
 std::mutex cursorLock;
 #define KESTREL_TAKE_CURSOR std::lock_guard<std::mutex> guard(cursorLock)
+Cursor& ThreadCursor() {
+    return cursor;
+}
 #else
-thread_local Cursor cursor;
 #define KESTREL_TAKE_CURSOR (void)0
+// Taking a record reads one pointer of the thread's, in the static TLS block (no call to find it);
+// the cursor itself, whose destructor gives its block back at thread exit, is reached through
+// the slower path only at a thread's first record.
+__attribute__((tls_model("initial-exec"))) thread_local Cursor* current = nullptr;
+thread_local Cursor owner;
+
+Cursor& ThreadCursor() {
+    if (current) [[likely]]
+        return *current;
+    current = &owner;
+    return owner;
+}
 #endif
 
 }  // namespace
@@ -73,7 +87,7 @@ void* Allocate(std::size_t size) {
         throw std::bad_alloc();
     size = (size + kAlignment - 1) & ~(kAlignment - 1);
     KESTREL_TAKE_CURSOR;
-    Cursor& taking = cursor;
+    Cursor& taking = ThreadCursor();
     if (!taking.block || taking.used + size > kBlockSize) {
         void* memory = ::operator new(kBlockSize, std::align_val_t(kBlockSize));
         taking.Leave();

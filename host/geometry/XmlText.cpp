@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -64,8 +65,70 @@ constexpr std::uint8_t kEscapeClass[256] = {
 };
 // clang-format on
 
+// The text WriteXml makes, gathered in chunks for a sink: small pieces cost a copy into the
+// chunk, without a call each. Offers the operations of std::string that the writer uses, so that
+// one writer serves both. After the sink has failed, everything is dropped.
+class ChunkOut {
+public:
+    explicit ChunkOut(const XmlSink& sink) : sink_(sink), chunk_(new char[kChunk]) {}
+
+    void operator+=(char c) {
+        if (at_ == kChunk)
+            Flush();
+        chunk_[at_++] = c;
+    }
+    void operator+=(std::string_view text) { append(text.data(), text.size()); }
+    void append(const char* data, std::size_t size) {
+        if (size <= kChunk - at_) {
+            std::memcpy(chunk_.get() + at_, data, size);
+            at_ += size;
+            return;
+        }
+        while (size != 0) {
+            if (at_ == kChunk)
+                Flush();
+            const std::size_t part = std::min(size, kChunk - at_);
+            std::memcpy(chunk_.get() + at_, data, part);
+            at_ += part;
+            data += part;
+            size -= part;
+        }
+    }
+    void append(std::size_t count, char c) {
+        while (count != 0) {
+            if (at_ == kChunk)
+                Flush();
+            const std::size_t part = std::min(count, kChunk - at_);
+            std::memset(chunk_.get() + at_, c, part);
+            at_ += part;
+            count -= part;
+        }
+    }
+    // Hands over what is left; false when the sink failed at any time.
+    bool Finish() {
+        Flush();
+        return ok_;
+    }
+    bool ok() const noexcept { return ok_; }
+
+private:
+    static constexpr std::size_t kChunk = std::size_t{64} << 10;
+
+    void Flush() {
+        if (ok_ && at_ != 0)
+            ok_ = sink_(std::string_view(chunk_.get(), at_));
+        at_ = 0;
+    }
+
+    const XmlSink& sink_;
+    std::unique_ptr<char[]> chunk_;
+    std::size_t at_ = 0;
+    bool ok_ = true;
+};
+
 // Appends the replacement of one byte that its class says must not go as it is.
-void AppendReplacement(std::string& out, unsigned char c) {
+template <class Out>
+void AppendReplacement(Out& out, unsigned char c) {
     switch (c) {
         case '&':
             out += "&amp;";
@@ -100,7 +163,8 @@ void AppendReplacement(std::string& out, unsigned char c) {
 // and tab and line feed in attributes) becomes character references; the characters XML 1.0
 // cannot carry at all (U+0000 and the other controls, U+FFFE, U+FFFF) become U+FFFD. Plain runs,
 // nearly all of a document, are found by table and copied whole.
-void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
+template <class Out>
+void AppendEscaped(Out& out, std::string_view text, bool attribute) {
     const std::uint8_t stop = attribute ? (kEscape | kEscapeInValue) : kEscape;
     const auto* data = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t size = text.size();
@@ -135,7 +199,8 @@ void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
 
 // Element text made only of white space would be dropped by the reader; its first character
 // goes as a character reference so that it survives.
-void AppendText(std::string& out, const std::string& text) {
+template <class Out>
+void AppendText(Out& out, const std::string& text) {
     if (!text.empty() && text.find_first_not_of(" \t\n\r") == std::string::npos) {
         AppendReplacement(out, static_cast<unsigned char>(text[0]));
         AppendEscaped(out, std::string_view(text).substr(1), false);
@@ -144,7 +209,8 @@ void AppendText(std::string& out, const std::string& text) {
     AppendEscaped(out, text, false);
 }
 
-void AppendStartTag(std::string& out, const XmlElem& element) {
+template <class Out>
+void AppendStartTag(Out& out, const XmlElem& element) {
     out += '<';
     out += element.GetName().view();
     for (std::size_t i = 0; i < element.GetAttributeCount(); ++i) {
@@ -177,17 +243,12 @@ std::size_t EstimateSize(const XmlElem& root, std::size_t indent) {
     return size;
 }
 
-}  // namespace
-
-std::string WriteXml(const XmlElem& root, const XmlWriteOptions& options) {
-    const std::size_t indent = options.indent > 0 ? static_cast<std::size_t>(options.indent) : 0;
-    std::string out;
-    const std::size_t estimate = EstimateSize(root, indent);
-    ReserveLargeBuffer(out, estimate + estimate / 64);
-    if (options.declaration)
+// Writes the tree below root to out. An element with both text and children is written without
+// indentation below it, since white space added there would become part of its text.
+template <class Out>
+void Write(Out& out, const XmlElem& root, std::size_t indent, bool declaration) {
+    if (declaration)
         out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    // An element with both text and children is written without indentation below it, since
-    // white space added there would become part of its text.
     struct Frame {
         const XmlElem* element;
         std::size_t nextChild;
@@ -203,21 +264,27 @@ std::string WriteXml(const XmlElem& root, const XmlWriteOptions& options) {
     std::vector<Frame> stack;
     auto open = [&](const XmlElem& element, std::size_t depth, bool raw) {
         AppendStartTag(out, element);
-        if (element.GetChildCount() == 0 && element.GetText().empty()) {
+        const std::string& text = element.GetText();
+        const std::size_t children = element.GetChildCount();
+        if (children == 0 && text.empty()) {
             out += "/>";
             return;
         }
         out += '>';
-        AppendText(out, element.GetText());
-        const bool mixed = !element.GetText().empty() && element.GetChildCount() != 0;
+        AppendText(out, text);
+        const bool mixed = !text.empty() && children != 0;
         stack.push_back({&element, 0, depth, raw || mixed});
     };
     open(root, 0, false);
     while (!stack.empty()) {
+        if constexpr (requires { out.ok(); }) {
+            if (!out.ok())
+                return;  // the sink has failed: the rest would be dropped anyway
+        }
         Frame& frame = stack.back();
         const XmlElem& element = *frame.element;
         if (frame.nextChild == element.GetChildCount()) {
-            if (element.GetChildCount() != 0)
+            if (frame.nextChild != 0)
                 newLine(frame.depth, frame.raw);
             out += "</";
             out += element.GetName().view();
@@ -233,5 +300,29 @@ std::string WriteXml(const XmlElem& root, const XmlWriteOptions& options) {
     }
     if (indent != 0)
         out += '\n';
+}
+
+std::size_t IndentOf(const XmlWriteOptions& options) {
+    return options.indent > 0 ? static_cast<std::size_t>(options.indent) : 0;
+}
+
+}  // namespace
+
+std::string WriteXml(const XmlElem& root, const XmlWriteOptions& options) {
+    const std::size_t indent = IndentOf(options);
+    std::string out;
+    const std::size_t estimate = EstimateSize(root, indent);
+    ReserveLargeBuffer(out, estimate + estimate / 64);
+    Write(out, root, indent, options.declaration);
     return out;
+}
+
+bool WriteXml(const XmlElem& root, const XmlSink& sink, const XmlWriteOptions& options) {
+    ChunkOut out(sink);
+    Write(out, root, IndentOf(options), options.declaration);
+    return out.Finish();
+}
+
+std::size_t EstimateXmlSize(const XmlElem& root, const XmlWriteOptions& options) {
+    return EstimateSize(root, IndentOf(options));
 }

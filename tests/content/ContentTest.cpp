@@ -222,8 +222,11 @@ TEST(ContentTest, ProgressAndCancelling) {
     stopAt = 0;
     ASSERT_FALSE(kestrel::Save(*tree, big, save));
     const std::uint64_t written = std::filesystem::file_size(big);
-    ASSERT_EQ(calls.size(), 5u);  // the start, then four chunks
-    EXPECT_EQ(calls.front(), std::make_pair(std::uint64_t{0}, written));
+    ASSERT_EQ(calls.size(), 5u);  // the start, then each MiB, then the end
+    // Save writes as it goes: the start hears the size expected, which nothing here escapes.
+    EXPECT_EQ(calls.front().first, 0u);
+    EXPECT_GE(calls.front().second, written);
+    EXPECT_LE(calls.front().second, written + written / 100);
     EXPECT_EQ(calls.back(), std::make_pair(written, written));
     for (std::size_t i = 1; i < calls.size(); ++i) {
         const std::uint64_t step = calls[i].first - calls[i - 1].first;

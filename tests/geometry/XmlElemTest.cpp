@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <type_traits>
 
 namespace {
@@ -177,6 +178,64 @@ TEST(WriteXmlTest, EscapesOnlyWhatEachPlaceNeeds) {
         attribute->SetAttribute(Symbol("a"), row.value);
         EXPECT_EQ(WriteXml(*attribute, {0, false}), "<r a=\"" + row.attribute + "\"/>")
             << row.attribute;
+    }
+}
+
+// A tree of several chunks: escaped text, attributes, mixed content, deep and wide parts.
+XmlTree ChunkedTree() {
+    XmlTree root(NewXmlElem(Symbol("r"), false));
+    root->SetAttribute(Symbol("a"), "x\"y");
+    for (int i = 0; i < 3000; ++i) {
+        XmlElem* child = NewXmlElem(Symbol("c"), false);
+        child->SetText("v<" + std::to_string(i) +
+                       std::string(static_cast<std::size_t>(i % 50), 'w'));
+        root->AddChild(child);
+    }
+    XmlElem* mixed = NewXmlElem(Symbol("m"), false);
+    mixed->SetText(std::string(70000, 't'));  // longer than a chunk on its own
+    mixed->AddChild(NewXmlElem(Symbol("inner"), false));
+    root->AddChild(mixed);
+    XmlElem* deep = root.get();
+    for (int i = 0; i < 100; ++i) {
+        XmlElem* next = NewXmlElem(Symbol("d"), false);
+        deep->AddChild(next);
+        deep = next;
+    }
+    return root;
+}
+
+// Written through a sink, the text is the one WriteXml gives whole, in chunks of at most 64 KiB,
+// for every layout; the size estimate is never below it when nothing needs escaping but '<'.
+TEST(WriteXmlTest, SinkGetsTheSameTextInChunks) {
+    const XmlTree root = ChunkedTree();
+    for (const XmlWriteOptions layout :
+         {XmlWriteOptions{2, true}, XmlWriteOptions{0, false}, XmlWriteOptions{4, false}}) {
+        std::string chunked;
+        std::size_t chunks = 0;
+        ASSERT_TRUE(WriteXml(
+            *root,
+            [&](std::string_view chunk) {
+                EXPECT_LE(chunk.size(), std::size_t{64} << 10);
+                EXPECT_FALSE(chunk.empty());
+                chunked += chunk;
+                ++chunks;
+                return true;
+            },
+            layout));
+        const std::string whole = WriteXml(*root, layout);
+        EXPECT_EQ(chunked, whole) << layout.indent;
+        EXPECT_GT(chunks, 1u);
+        EXPECT_GE(EstimateXmlSize(*root, layout) + 3000 * 3, whole.size());
+    }
+}
+
+// A sink that refuses a chunk hears nothing more, and the writer says so.
+TEST(WriteXmlTest, SinkThatFailsStopsTheWriting) {
+    const XmlTree root = ChunkedTree();
+    for (int failAt = 1; failAt <= 3; ++failAt) {
+        int calls = 0;
+        EXPECT_FALSE(WriteXml(*root, [&](std::string_view) { return ++calls < failAt; }));
+        EXPECT_EQ(calls, failAt);
     }
 }
 

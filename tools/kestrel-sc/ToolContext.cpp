@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <iostream>
+#include <optional>
 #include <vector>
 
 #include "Commands.h"
@@ -127,14 +128,39 @@ bool ToolContext::Save(const SerializedContentElement& tree, const std::string& 
     if (form == InputForm::Json) {
         return Write(path, kestrel::json::WriteContentJson(tree, {jsonIndent}));
     }
-    kestrel::Error refused;
-    const std::string text = kestrel::SaveText(tree, &refused);
-    if (refused) {
+    if (const kestrel::Error refused = kestrel::CheckSavable(tree)) {
         Fail(refused.message);
         return false;
     }
     WarnLeftOut(*this, tree);
-    return Write(path, text);
+    if (path.empty() || path == "-") {
+        kestrel::Error error;
+        const std::string text = kestrel::SaveText(tree, &error);
+        if (error) {
+            Fail(error.description());
+            return false;
+        }
+        return Write(path, text);
+    }
+    // Files are written as the text is made, without holding all of it; the bar goes by the
+    // size expected until the end.
+    std::optional<ProgressMeter> meter;
+    std::uint64_t written = 0;
+    kestrel::SaveOptions options;
+    options.progress = [&](std::uint64_t done, std::uint64_t total) {
+        if (!meter)
+            meter.emplace(Progress(), "writing", total);
+        meter->Update(done);
+        written = done;
+        return true;
+    };
+    if (const kestrel::Error error = kestrel::Save(tree, path, options)) {
+        Fail(error.description());
+        return false;
+    }
+    if (meter)
+        meter->Finish(written);
+    return true;
 }
 
 }  // namespace kestrelsc

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -291,3 +292,15 @@ struct XmlWriteOptions {
 // Writes the tree below root (root included) as UTF-8 XML text. Text and attribute values are
 // escaped; characters that XML 1.0 cannot carry are written as documented in docs/format.md.
 GEOMETRY_API std::string WriteXml(const XmlElem& root, const XmlWriteOptions& options = {});
+
+// Receives the text WriteXml makes, in chunks of at most 64 KiB; returns false to stop the writing.
+using XmlSink = std::function<bool(std::string_view chunk)>;
+
+// Writes the same text as WriteXml into sink, chunk by chunk, without holding all of it; false
+// when the sink refused a chunk (the writing stopped there).
+GEOMETRY_API bool WriteXml(const XmlElem& root, const XmlSink& sink,
+                           const XmlWriteOptions& options = {});
+
+// The size of WriteXml's text for root, short only by what escaping adds (for progress reports
+// and buffers).
+GEOMETRY_API std::size_t EstimateXmlSize(const XmlElem& root, const XmlWriteOptions& options = {});

@@ -40,8 +40,9 @@ struct SaveOptions {
     // False leaves out properties whose types content files cannot hold (DHex, arrays of most
     // types), as the module's writer does; true refuses such trees with Error::NotSavable.
     bool strict = false;
-    // Save calls it with (0, size) and after each written chunk of at most 1 MiB; SaveText
-    // with (0, size) and (size, size).
+    // Save writes the text as it makes it: it calls progress with (0, the expected size), after
+    // each MiB written with (bytes written, the expected size or more), and last with (size,
+    // size). SaveText calls it with (0, size) and (size, size).
     ProgressCallback progress;
 };
 
