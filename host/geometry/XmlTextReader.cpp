@@ -315,6 +315,24 @@ public:
     NameTable() : seed_(reinterpret_cast<std::uintptr_t>(this) * 0x9E3779B97F4A7C15ull) {}
 
     const Symbol& Intern(std::string_view name) {
+        // Most names come again soon (the same element and attribute names over and over): a
+        // few recent ones are tried first, by their size and first and last bytes.
+        if (name.empty())
+            return Lookup(name);
+        const auto first = static_cast<unsigned char>(name.front());
+        const auto last = static_cast<unsigned char>(name.back());
+        Slot& recent = recent_[(name.size() * 7 + first + last * 3) % kRecent];
+        if (recent.size == name.size() && std::memcmp(recent.data, name.data(), name.size()) == 0)
+            return *recent.symbol;
+        const Symbol& symbol = Lookup(name);
+        recent = {0, symbol.safe_c_str(), name.size(), &symbol};
+        return symbol;
+    }
+
+private:
+    static constexpr std::size_t kRecent = 16;
+
+    const Symbol& Lookup(std::string_view name) {
         const std::uint64_t hash = Hash(name);
         if (slots_.empty())
             slots_.resize(64);
@@ -341,7 +359,6 @@ public:
         return symbol;
     }
 
-private:
     struct Slot {
         std::uint64_t hash = 0;
         const char* data = nullptr;  // the Symbol's own bytes
@@ -378,6 +395,7 @@ private:
     }
 
     std::uint64_t seed_;
+    Slot recent_[kRecent];
     std::vector<Slot> slots_;  // a power of two in size, at most half full
     std::vector<std::unique_ptr<Symbol>> symbols_;
 };
