@@ -55,6 +55,12 @@ std::string TextOf(const T& value) {
 XmlElem::XmlElem(const Symbol& name) : name_(name) {}
 
 XmlElem::~XmlElem() {
+    if (inBlockStore_)
+        name_.Forget();
+    if (lentAttributeNames_) {
+        for (auto& attribute : attributes_)
+            attribute.first.Forget();
+    }
     DestroySubtree();
     DeleteText(textString_.load(std::memory_order_acquire));
 }
@@ -245,9 +251,20 @@ bool XmlElem::GetTextAsBool() const {
     return ReadAs<bool>(GetTextView());
 }
 
+void XmlElem::OwnAttributeNames() noexcept {
+    for (auto& attribute : attributes_) {
+        Symbol owned(attribute.first);
+        attribute.first.Forget();
+        attribute.first = std::move(owned);
+    }
+    lentAttributeNames_ = false;
+}
+
 void XmlElem::SetAttribute(const Symbol& name, const std::string& value) {
     std::size_t index = FindAttribute(name);
     if (index == npos) {
+        if (lentAttributeNames_)
+            OwnAttributeNames();
         attributes_.emplace_back(name, value);
     } else {
         attributes_[index].second = value;

@@ -240,73 +240,6 @@ private:
     std::size_t nextSize_ = 0;
 };
 
-// The root of a parsed tree: owns the block store the rest of the tree lives in.
-class ParsedRoot final : public XmlElem {
-public:
-    ParsedRoot(const Symbol& name, std::unique_ptr<BlockStore> store)
-        : XmlElem(name), store_(std::move(store)) {}
-    ~ParsedRoot() override { ReleaseParsedStorage(); }
-
-private:
-    std::unique_ptr<BlockStore> store_;
-};
-
-// Element texts up to this many bytes are kept in the tree's blocks; longer ones (payloads)
-// become strings at once, as GetText would make them.
-constexpr std::size_t kStoredTextLimit = 256;
-
-// Element lists count in 32 bits.
-constexpr std::size_t kMaxListSize = 0xFFFFFFFFu;
-
-// Thrown inside the parser only; ParseUtf8Xml turns it into the result.
-struct SyntaxError {
-    std::size_t offset;
-    std::string reason;
-    XmlParseStatus status = XmlParseStatus::NotWellFormed;
-};
-
-// An entity declared in the internal subset.
-struct Entity {
-    std::string_view name;
-    std::string text;  // replacement text of an internal entity
-    bool parameter = false;
-    bool external = false;
-    bool unparsed = false;  // NDATA
-    bool open = false;      // being expanded: a reference to it now would be recursion
-};
-
-// An attribute declared in a processed attribute-list declaration.
-struct AttributeDecl {
-    std::string_view name;
-    bool tokenized = false;  // a type other than CDATA: blanks are collapsed too
-    bool hasDefault = false;
-    std::string value;       // the default, normalised
-    std::uint64_t seen = 0;  // the start tag that last wrote it
-};
-
-struct ElementDecls {
-    std::vector<AttributeDecl> attributes;
-    std::unordered_map<std::string_view, std::size_t> index;
-    std::vector<std::size_t> defaults;  // attributes with a default value
-};
-
-// Collapses runs of spaces and drops leading and trailing ones, for tokenized attribute types.
-void CollapseSpaces(std::string& value) {
-    std::size_t out = 0;
-    bool pending = false;
-    for (char c : value) {
-        if (c == ' ') {
-            pending = out != 0;
-            continue;
-        }
-        if (pending)
-            value[out++] = ' ';
-        pending = false;
-        value[out++] = c;
-    }
-    value.resize(out);
-}
-
 // The Symbols of the names in one document. A document uses few distinct names, each thousands
 // of times, so a lookup is a hash of a few words of the name, one slot and one comparison. The
 // hash is seeded from where the table lives, so that a document cannot be made to collide.
@@ -399,6 +332,76 @@ private:
     std::vector<Slot> slots_;  // a power of two in size, at most half full
     std::vector<std::unique_ptr<Symbol>> symbols_;
 };
+
+// The root of a parsed tree: owns the block store the rest of the tree lives in, and the Symbols
+// of the names its elements hold as loans.
+class ParsedRoot final : public XmlElem {
+public:
+    ParsedRoot(const Symbol& name, std::unique_ptr<BlockStore> store,
+               std::unique_ptr<NameTable> names)
+        : XmlElem(name), store_(std::move(store)), names_(std::move(names)) {}
+    ~ParsedRoot() override { ReleaseParsedStorage(); }
+
+private:
+    std::unique_ptr<BlockStore> store_;
+    std::unique_ptr<NameTable> names_;
+};
+
+// Element texts up to this many bytes are kept in the tree's blocks; longer ones (payloads)
+// become strings at once, as GetText would make them.
+constexpr std::size_t kStoredTextLimit = 256;
+
+// Element lists count in 32 bits.
+constexpr std::size_t kMaxListSize = 0xFFFFFFFFu;
+
+// Thrown inside the parser only; ParseUtf8Xml turns it into the result.
+struct SyntaxError {
+    std::size_t offset;
+    std::string reason;
+    XmlParseStatus status = XmlParseStatus::NotWellFormed;
+};
+
+// An entity declared in the internal subset.
+struct Entity {
+    std::string_view name;
+    std::string text;  // replacement text of an internal entity
+    bool parameter = false;
+    bool external = false;
+    bool unparsed = false;  // NDATA
+    bool open = false;      // being expanded: a reference to it now would be recursion
+};
+
+// An attribute declared in a processed attribute-list declaration.
+struct AttributeDecl {
+    std::string_view name;
+    bool tokenized = false;  // a type other than CDATA: blanks are collapsed too
+    bool hasDefault = false;
+    std::string value;       // the default, normalised
+    std::uint64_t seen = 0;  // the start tag that last wrote it
+};
+
+struct ElementDecls {
+    std::vector<AttributeDecl> attributes;
+    std::unordered_map<std::string_view, std::size_t> index;
+    std::vector<std::size_t> defaults;  // attributes with a default value
+};
+
+// Collapses runs of spaces and drops leading and trailing ones, for tokenized attribute types.
+void CollapseSpaces(std::string& value) {
+    std::size_t out = 0;
+    bool pending = false;
+    for (char c : value) {
+        if (c == ' ') {
+            pending = out != 0;
+            continue;
+        }
+        if (pending)
+            value[out++] = ' ';
+        pending = false;
+        value[out++] = c;
+    }
+    value.resize(out);
+}
 
 }  // namespace
 
@@ -613,7 +616,7 @@ private:
     }
 
     // Names repeat throughout a document: each distinct one is interned once per parse.
-    const Symbol& Intern(std::string_view name) { return names_.Intern(name); }
+    const Symbol& Intern(std::string_view name) { return namesRaw_->Intern(name); }
 
     // ---- plain runs ----
 
@@ -1453,13 +1456,12 @@ private:
         name = Name(at, "an element name");
         XmlElem* element;
         if (!parent) {
-            root_ = new ParsedRoot(Intern(name), std::move(store_));
+            root_ = new ParsedRoot(Intern(name), std::move(store_), std::move(names_));
             element = root_;
             store_ = nullptr;
         } else {
-            element =
-                new (store().Allocate(sizeof(XmlElem), alignof(XmlElem))) XmlElem(Intern(name));
-            element->inBlockStore_ = true;
+            element = new (store().Allocate(sizeof(XmlElem), alignof(XmlElem)))
+                XmlElem(XmlElem::LentNames{}, Intern(name));
             element->parent_ = parent;
             pendingChildren_.push_back(element);
         }
@@ -1507,10 +1509,15 @@ private:
         if (!attributes_.empty()) {
             using Attribute = std::pair<Symbol, std::string>;
             Attribute* list = store().AllocateArray<Attribute>(attributes_.size());
-            for (std::size_t i = 0; i < attributes_.size(); ++i)
-                new (list + i)
-                    Attribute(Intern(attributes_[i].first), std::move(attributes_[i].second));
+            // The root counts its own names; the elements in the blocks borrow theirs.
+            const bool lend = element != root_;
+            for (std::size_t i = 0; i < attributes_.size(); ++i) {
+                const Symbol& attributeName = Intern(attributes_[i].first);
+                new (list + i) Attribute(lend ? XmlElem::LendName(attributeName) : attributeName,
+                                         std::move(attributes_[i].second));
+            }
             element->attributes_.Adopt(list, static_cast<std::uint32_t>(attributes_.size()));
+            element->lentAttributeNames_ = lend;
         }
         return element;
     }
@@ -1690,7 +1697,8 @@ private:
                 const std::string_view expected = open.back().name;
                 const std::size_t end = after + expected.size();
                 std::string_view closing;
-                if (end < text_.size() && text_.compare(after, expected.size(), expected) == 0 &&
+                if (end < text_.size() &&
+                    std::memcmp(text_.data() + after, expected.data(), expected.size()) == 0 &&
                     !Is(text_[end], kName) && static_cast<unsigned char>(text_[end]) < 0x80) {
                     closing = expected;
                     after = end;
@@ -1772,7 +1780,8 @@ private:
     std::vector<XmlElem*> pendingChildren_;  // made, not yet given to their parents
     std::vector<std::pair<std::string_view, std::string>> attributes_;
     std::unordered_set<std::string_view> attributeNames_;
-    NameTable names_;
+    std::unique_ptr<NameTable> names_ = std::make_unique<NameTable>();  // until the root takes it
+    NameTable* namesRaw_ = names_.get();
     std::vector<Frame> frames_;
     std::unordered_map<std::string_view, Entity> general_;
     std::unordered_map<std::string_view, Entity> parameter_;

@@ -122,6 +122,30 @@ TEST(XmlElemTest, EveryElementIsFreedWhereItCameFrom) {
               "<r a=\"1\"><c/><c b=\"2\" grown=\"" + std::string(2000, 'x') + "\"/><added/></r>");
 }
 
+// A parsed tree counts each distinct name once, however many elements and attributes carry it:
+// names taken from it, attributes added to its elements and the tree's end all keep the counts
+// right (a wrong one frees a text still in use, which the sanitizers catch).
+TEST(ParseXmlTest, ParsedTreesCountEachNameOnce) {
+    const std::size_t before = InternedSymbolCount();
+    XmlTree parsed = Parse(
+        "<lentRoot lentA='1'><lentE lentB='2' lentC='3'/><lentE lentB='4'/><lentF/></lentRoot>");
+    ASSERT_NE(parsed, nullptr);
+    EXPECT_EQ(InternedSymbolCount(), before + 6);
+    const Symbol kept = parsed->GetChild(0)->GetName();
+    const Symbol keptAttribute = parsed->GetChild(1)->GetAttributeName(0);
+    XmlElem* grown = parsed->GetChild(0);
+    grown->SetAttribute(Symbol("lentB"), "replaced");
+    grown->SetAttribute(Symbol("lentAdded"), "x");  // the list is copied out of the tree's blocks
+    EXPECT_EQ(grown->GetAttributeName(1), Symbol("lentC"));
+    EXPECT_EQ(grown->FindAttribute(Symbol("lentAdded")), 2u);
+    EXPECT_EQ(WriteXml(*grown, {0, false}),
+              "<lentE lentB=\"replaced\" lentC=\"3\" lentAdded=\"x\"/>");
+    parsed.reset();
+    EXPECT_EQ(InternedSymbolCount(), before + 2);
+    EXPECT_EQ(kept.view(), "lentE");
+    EXPECT_EQ(keptAttribute.view(), "lentB");
+}
+
 // Every ASCII byte, at every offset against the writer's four-byte scan, in element text and in
 // an attribute value, reads back as it was written; the characters XML 1.0 cannot carry (U+0000
 // and the other controls but tab, LF and CR; U+FFFE and U+FFFF) as U+FFFD.

@@ -150,6 +150,8 @@ private:
         ~List() { Reset(); }
 
         std::size_t size() const noexcept { return size_; }
+        // True when the items live in storage someone else frees.
+        bool adopted() const noexcept { return capacity_ == 0 && size_ != 0; }
         T& operator[](std::size_t index) noexcept { return data_[index]; }
         const T& operator[](std::size_t index) const noexcept { return data_[index]; }
         T* begin() noexcept { return data_; }
@@ -215,6 +217,15 @@ private:
 
     void DestroySubtree() noexcept;
 
+    // Elements in a parsed tree's blocks hold their names, and the attribute names they were
+    // parsed with, as loans from the tree (which counts one reference per distinct name), so
+    // that making and freeing a tree does not count every element's name up and down.
+    struct LentNames {};
+    XmlElem(LentNames, const Symbol& name) : name_(Symbol::Lend(name)), inBlockStore_(true) {}
+    static Symbol LendName(const Symbol& name) noexcept { return Symbol::Lend(name); }
+    // Turns the lent attribute names into counted ones, before the list changes.
+    void OwnAttributeNames() noexcept;
+
     Symbol name_;
     XmlElem* parent_ = nullptr;
     List<std::pair<Symbol, std::string>> attributes_;
@@ -231,6 +242,7 @@ private:
     std::uint32_t line_ = 0;
     std::uint32_t column_ = 0;
     bool inBlockStore_ = false;  // made by the parser in its block store: destroyed, never deleted
+    bool lentAttributeNames_ = false;  // the attribute names are loans (see LentNames)
 };
 
 // A new element named name; the flag is reserved and passed as false. The element belongs to the

@@ -66,6 +66,17 @@ public:
     static const Symbol EMPTY;
 
 private:
+    // The host's parsed XML trees lend the Symbols of their names to their elements without
+    // counting each loan: the tree holds one count per distinct name for as long as it lives.
+    friend class XmlElem;
+    // A Symbol of the same text that holds no count; Forget must end it before it is destroyed.
+    static Symbol Lend(const Symbol& owner) noexcept {
+        Symbol lent;
+        lent.entry_ = owner.entry_;
+        return lent;
+    }
+    void Forget() noexcept { entry_ = nullptr; }
+
     const detail::SymbolEntry* entry_;
 };
 
