@@ -14,12 +14,32 @@
 #include "serializedContent/xmlwriter/XmlParser.h"
 #include "utilities/FileSystem.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace serializedContent {
 
 namespace {
 
 constexpr const char* kLoadError = "Error loading orbifile.";
 constexpr const char* kFileError = "Failed to get orbi file.";
+
+// Asks Linux to back the 2 MiB-aligned part of a large buffer with huge pages: a file of tens of
+// megabytes then costs a few dozen page faults instead of thousands.
+void AdviseHugePages(char* data, std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t end = (start + size) & ~(kHugePage - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)size;
+#endif
+}
 
 // Reads the whole stream as reading it line by line would, each line followed by "\n": its
 // characters and one "\n" more. It goes in large blocks into a buffer sized from the file, which
@@ -33,6 +53,7 @@ bool ReadLines(std::istream& in, std::string& text) {
     // In text mode line ends may shrink, so the size is only a bound; the loop reads to the end.
     constexpr std::size_t kBlock = std::size_t{1} << 20;
     text.reserve((size > 0 ? static_cast<std::size_t>(size) : 0) + 1);
+    AdviseHugePages(text.data(), text.capacity());
     std::size_t done = 0;
     for (;;) {
         const std::size_t room = std::max(kBlock, text.capacity() - done);

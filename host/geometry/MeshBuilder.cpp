@@ -21,6 +21,20 @@ public:
     const PolyForm* polyForm = nullptr;
 };
 
+// The pool and first mesh ExtractMesh reads: none when no face has a PolyForm or it has no pool.
+struct MeshParts {
+    const VertexPool* pool = nullptr;
+    const Mesh* mesh = nullptr;
+};
+
+MeshParts FindMesh(const Shape& shape) {
+    LastPolyForm visitor;
+    shape.Accept(visitor);
+    if (!visitor.polyForm || !visitor.polyForm->GetVertexPool())
+        return {};
+    return {visitor.polyForm->GetVertexPool(), visitor.polyForm->GetMeshes().GetHead()};
+}
+
 SmartPtr<Shape> Build(const std::vector<float>& positions,
                       const std::vector<std::uint32_t>& indices, VertexType type) {
     constexpr std::size_t kMaxCount = std::numeric_limits<std::uint32_t>::max();
@@ -83,20 +97,23 @@ SmartPtr<Shape> MakeMeshShape(const std::vector<float>& positions,
 
 MeshData ExtractMesh(const Shape& shape) {
     MeshData data;
-    LastPolyForm visitor;
-    shape.Accept(visitor);
-    if (!visitor.polyForm)
+    const MeshParts parts = FindMesh(shape);
+    if (!parts.pool)
         return data;
-    const VertexPool* pool = visitor.polyForm->GetVertexPool();
-    if (!pool)
-        return data;
-    const std::uint32_t vertexCount = pool->GetVertexCount();
+    const std::uint32_t vertexCount = parts.pool->GetVertexCount();
     data.positions.reserve(std::size_t{vertexCount} * 3);
     for (std::uint32_t vertex = 0; vertex < vertexCount; ++vertex) {
-        const float* position = pool->GetPosition(vertex);
+        const float* position = parts.pool->GetPosition(vertex);
         data.positions.insert(data.positions.end(), position, position + 3);
     }
-    if (const Mesh* mesh = visitor.polyForm->GetMeshes().GetHead())
-        data.indices = mesh->GetIndices();
+    if (parts.mesh)
+        data.indices = parts.mesh->GetIndices();
     return data;
+}
+
+MeshCounts CountMesh(const Shape& shape) {
+    const MeshParts parts = FindMesh(shape);
+    if (!parts.pool)
+        return {};
+    return {parts.pool->GetVertexCount(), parts.mesh ? parts.mesh->GetIndices().size() : 0};
 }

@@ -440,7 +440,14 @@ public:
         return buffer_ ? std::string_view(*buffer_) : std::string_view(data_, size_);
     }
     // The text as a string: the buffer itself when there is one.
-    std::string Take() { return buffer_ ? std::move(*buffer_) : std::string(data_, size_); }
+    std::string Take() {
+        if (buffer_)
+            return std::move(*buffer_);
+        std::string text;
+        ReserveLargeBuffer(text, size_);  // payloads run to megabytes
+        text.assign(data_, size_);
+        return text;
+    }
 
 private:
     const char* data_ = nullptr;

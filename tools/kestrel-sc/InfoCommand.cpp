@@ -32,11 +32,11 @@ struct Summary {
     void CountShape(const SmartPtr<Shape>& shape) {
         if (!shape)
             return;
-        const MeshData mesh = ExtractMesh(*shape);
+        const MeshCounts mesh = CountMesh(*shape);
         ++shapes;
-        vertices += mesh.positions.size() / 3;
-        triangles += mesh.indices.size() / 3;
-        payloadBytes += (mesh.positions.size() + mesh.indices.size()) * 4;
+        vertices += mesh.vertices;
+        triangles += mesh.indices / 3;
+        payloadBytes += (3 * mesh.vertices + mesh.indices) * 4;
     }
 
     void Add(const PropertyValue& value) {

@@ -2,6 +2,7 @@
 // tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -28,3 +29,10 @@ GEOMETRY_API SmartPtr<Shape> MakeMeshShape(const std::vector<float>& positions,
 // triangles of that PolyForm's first mesh. Empty when no face has a PolyForm or that PolyForm
 // has no pool; positions without indices when it has no mesh.
 GEOMETRY_API MeshData ExtractMesh(const Shape& shape);
+
+// How many vertices and indices ExtractMesh would give, without copying them.
+struct MeshCounts {
+    std::size_t vertices = 0;
+    std::size_t indices = 0;
+};
+GEOMETRY_API MeshCounts CountMesh(const Shape& shape);
