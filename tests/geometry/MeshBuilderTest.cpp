@@ -219,7 +219,7 @@ SmartPtr<Shape> ShapeOfFaces(const std::vector<PolyForm*>& polyForms) {
 }
 
 // Extract takes the last face with a PolyForm in walk order, and that PolyForm's first mesh.
-TEST(MeshBuilderTest, ExtractTakesTheLastFaceWithAPolyFormAndItsFirstMesh) {
+TEST(MeshBuilderTest, ExtractAndCountTakeTheLastFaceWithAPolyFormAndItsFirstMesh) {
     const std::vector<float> early = {1, 1, 1};
     const std::vector<float> chosen = {2, 2, 2, 3, 3, 3};
     struct Case {
@@ -243,6 +243,9 @@ TEST(MeshBuilderTest, ExtractTakesTheLastFaceWithAPolyFormAndItsFirstMesh) {
         MeshData data = ExtractMesh(*c.shape);
         EXPECT_EQ(data.positions, c.positions);
         EXPECT_EQ(data.indices, c.indices);
+        const MeshCounts counts = CountMesh(*c.shape);
+        EXPECT_EQ(counts.vertices, c.positions.size() / 3);
+        EXPECT_EQ(counts.indices, c.indices.size());
     }
 }
 
