@@ -19,12 +19,20 @@ Mesh::~Mesh() {
 }
 
 bool Mesh::AddTriangles(const std::uint32_t* indices, std::uint32_t count) noexcept {
+    constexpr std::size_t kMaxIndices = std::size_t{std::numeric_limits<std::uint32_t>::max()} * 3;
+    // One triangle where there is room for it, as readers add them a million times over.
+    if (count == 3 && indices && indices_.capacity() - indices_.size() >= 3 &&
+        indices_.size() <= kMaxIndices - 3) {
+        indices_.push_back(indices[0]);
+        indices_.push_back(indices[1]);
+        indices_.push_back(indices[2]);
+        return true;
+    }
     const std::size_t whole = count - count % 3;
     if (whole == 0)
         return true;
     if (!indices)
         return false;
-    constexpr std::size_t kMaxIndices = std::size_t{std::numeric_limits<std::uint32_t>::max()} * 3;
     if (whole > kMaxIndices - indices_.size())
         return false;
     try {
