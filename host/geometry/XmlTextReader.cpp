@@ -1505,7 +1505,8 @@ private:
                 Fail(at, "value of attribute '" + std::string(attributeName) + "' is not closed");
             if (IsRepeated(attributeName))
                 Fail(start, "attribute '" + std::string(attributeName) + "' repeated");
-            attributes_.emplace_back(attributeName, std::string());
+            attributes_.emplace_back();
+            attributes_.back().first = attributeName;
             AttributeValue(attributes_.back().second, at + 1, close);
             at = close + 1;
         }
