@@ -84,25 +84,13 @@ public:
             at_ += size;
             return;
         }
-        while (size != 0) {
-            if (at_ == kChunk)
-                Flush();
-            const std::size_t part = std::min(size, kChunk - at_);
-            std::memcpy(chunk_.get() + at_, data, part);
-            at_ += part;
+        InPieces(size, [&data](char* to, std::size_t part) {
+            std::memcpy(to, data, part);
             data += part;
-            size -= part;
-        }
+        });
     }
     void append(std::size_t count, char c) {
-        while (count != 0) {
-            if (at_ == kChunk)
-                Flush();
-            const std::size_t part = std::min(count, kChunk - at_);
-            std::memset(chunk_.get() + at_, c, part);
-            at_ += part;
-            count -= part;
-        }
+        InPieces(count, [c](char* to, std::size_t part) { std::memset(to, c, part); });
     }
     // Hands over what is left; false when the sink failed at any time.
     bool Finish() {
@@ -113,6 +101,19 @@ public:
 
 private:
     static constexpr std::size_t kChunk = std::size_t{64} << 10;
+
+    // Writes size bytes with fill(to, part), in parts that fit what is left of the chunk.
+    template <class Fill>
+    void InPieces(std::size_t size, Fill fill) {
+        while (size != 0) {
+            if (at_ == kChunk)
+                Flush();
+            const std::size_t part = std::min(size, kChunk - at_);
+            fill(chunk_.get() + at_, part);
+            at_ += part;
+            size -= part;
+        }
+    }
 
     void Flush() {
         if (ok_ && at_ != 0)
