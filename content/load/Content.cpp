@@ -87,29 +87,38 @@ Error WriteAtomically(const std::string& path, const SerializedContentElement& t
     if (!Report(options.progress, 0, expected))
         return MakeError(Error::Cancelled, "cancelled", path);
     constexpr std::uint64_t kStep = std::uint64_t{1} << 20;
-    return files::WriteFileAtomically(path, [&](std::FILE* file) {
-        std::uint64_t done = 0;
-        std::uint64_t reported = 0;
-        bool cancelled = false;
-        const bool written = WriteXml(
-            *root,
-            [&](std::string_view chunk) {
-                if (std::fwrite(chunk.data(), 1, chunk.size(), file) != chunk.size())
-                    return false;  // the stream holds the error
-                done += chunk.size();
-                if (done - reported >= kStep) {
-                    reported = done;
-                    cancelled = !Report(options.progress, done, std::max(expected, done));
-                }
-                return !cancelled;
-            },
-            layout);
-        if (cancelled)
+    // What the writing or a progress callback throws ends the file like a cancellation (the
+    // temporary file goes) and is thrown on from here.
+    std::exception_ptr thrown;
+    Error error = files::WriteFileAtomically(path, [&](std::FILE* file) {
+        try {
+            std::uint64_t done = 0;
+            std::uint64_t reported = 0;
+            bool cancelled = false;
+            const bool written = WriteXml(
+                *root,
+                [&](std::string_view chunk) {
+                    if (std::fwrite(chunk.data(), 1, chunk.size(), file) != chunk.size())
+                        return false;  // the stream holds the error
+                    done += chunk.size();
+                    if (done - reported >= kStep) {
+                        reported = done;
+                        cancelled = !Report(options.progress, done, std::max(expected, done));
+                    }
+                    return !cancelled;
+                },
+                layout);
+            if (cancelled)
+                return false;
+            return !written || Report(options.progress, done, done);
+        } catch (...) {
+            thrown = std::current_exception();
             return false;
-        if (written && !Report(options.progress, done, done))
-            return false;
-        return true;
+        }
     });
+    if (thrown)
+        std::rethrow_exception(thrown);
+    return error;
 }
 
 }  // namespace

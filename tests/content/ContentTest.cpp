@@ -238,6 +238,19 @@ TEST(ContentTest, ProgressAndCancelling) {
     EXPECT_EQ(kestrel::Save(*tree, big, save).code, Error::Cancelled);
     EXPECT_EQ(ReadFile(big), saved);
     EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"big.xml"});
+    // A callback that throws in the middle of the writing leaves the file as it was, too.
+    kestrel::SaveOptions throwing;
+    int heard = 0;
+    throwing.progress = [&heard](std::uint64_t, std::uint64_t) -> bool {
+        if (++heard == 3)
+            throw std::runtime_error("stop here");
+        return true;
+    };
+    const Error thrownSave = kestrel::Save(*tree, big, throwing);
+    EXPECT_EQ(thrownSave.code, Error::Internal);
+    EXPECT_EQ(thrownSave.message, "stop here");
+    EXPECT_EQ(ReadFile(big), saved);
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"big.xml"});
     calls.clear();
     stopAt = 1;
     Error error;

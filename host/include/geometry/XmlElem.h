@@ -150,8 +150,6 @@ private:
         ~List() { Reset(); }
 
         std::size_t size() const noexcept { return size_; }
-        // True when the items live in storage someone else frees.
-        bool adopted() const noexcept { return capacity_ == 0 && size_ != 0; }
         T& operator[](std::size_t index) noexcept { return data_[index]; }
         const T& operator[](std::size_t index) const noexcept { return data_[index]; }
         T* begin() noexcept { return data_; }
@@ -241,7 +239,8 @@ private:
     std::uint32_t textSize_ = 0;
     std::uint32_t line_ = 0;
     std::uint32_t column_ = 0;
-    bool inBlockStore_ = false;  // made by the parser in its block store: destroyed, never deleted
+    // Made by the parser in its block store (with a lent name): destroyed, never deleted.
+    bool inBlockStore_ = false;
     bool lentAttributeNames_ = false;  // the attribute names are loans (see LentNames)
 };
 
